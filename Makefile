@@ -1,0 +1,59 @@
+# The project's two commands: `make` builds everything into $(B)/dist, `make test` runs
+# every test. Both install what they need first (scripts/setup-deps).
+#
+# B chooses the build folder (default: build). JOBS the parallel build jobs.
+
+B ?= build
+MAKEFLAGS += --no-print-directory
+JOBS ?= 2
+BUILD := $(abspath $(B))
+DIST := $(BUILD)/dist
+DEPS := $(abspath build)/deps
+WINE_DIR := $(BUILD)/wine
+export WB_WINE_DIR := $(WINE_DIR)
+
+CMAKE_PATHS = -DWB_DIST_DIR=$(DIST) -DWB_SCREENSHOT_DIR=$(BUILD)/screenshots \
+              -DWB_WINE_DIR=$(WINE_DIR) -DWB_DEPS_DIR=$(DEPS)
+CMAKE_CFG = cmake -S . --log-level=WARNING -Wno-dev
+
+.PHONY: all deps host win host-test win-test test fuzz demo bench clean
+
+all: host win
+
+deps:
+	@scripts/setup-deps $(abspath build)
+
+# The package builder and the host side of the project, optimised.
+host: deps
+	@$(CMAKE_CFG) -B $(BUILD)/host -DCMAKE_BUILD_TYPE=Release -DWB_TESTS=OFF $(CMAKE_PATHS) >/dev/null
+	@cmake --build $(BUILD)/host -j$(JOBS)
+
+# The Windows programs, cross-compiled.
+win: deps
+	@$(CMAKE_CFG) -B $(BUILD)/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+	    -DCMAKE_BUILD_TYPE=Release -DWB_TESTS=ON $(CMAKE_PATHS) >/dev/null
+	@cmake --build $(BUILD)/win --target dist -j$(JOBS)
+
+# Host unit tests and fuzz smoke runs, built with clang, AddressSanitizer and UBSan.
+host-test: deps
+	@CC=clang CXX=clang++ $(CMAKE_CFG) -B $(BUILD)/host-test -DCMAKE_BUILD_TYPE=Debug \
+	    -DWB_SANITIZE=ON -DWB_FUZZ=ON $(CMAKE_PATHS) >/dev/null
+	@cmake --build $(BUILD)/host-test -j$(JOBS)
+	@echo "== host tests (AddressSanitizer + UBSan)"
+	@cd $(BUILD)/host-test && ctest --output-on-failure $(CTEST_ARGS)
+
+# Windows unit and end-to-end tests, one Wine session for the whole run.
+win-test: all
+	@cmake --build $(BUILD)/win -j$(JOBS)
+	@echo "== Windows tests under Wine"
+	@scripts/wine-run start
+	@cd $(BUILD)/win && ctest --output-on-failure $(CTEST_ARGS); \
+	    status=$$?; $(CURDIR)/scripts/wine-run stop; exit $$status
+
+test: host-test win-test
+
+fuzz: host-test
+	@cd $(BUILD)/host-test && ctest -L fuzz-long --output-on-failure
+
+clean:
+	rm -rf $(BUILD)/host $(BUILD)/win $(BUILD)/host-test $(BUILD)/dist $(BUILD)/wine $(BUILD)/screenshots
