@@ -1,0 +1,70 @@
+// The installer's one process-wide record. Every part of the installer reads and writes
+// these fields directly; texts read from the package live until the process ends.
+#pragma once
+
+#include <windows.h>
+
+#include <bzlib.h>
+
+#include <cstdint>
+#include <cstdio>
+
+#include "installer/package_format.h"
+
+struct ShortcutRecord {
+    char* linkPath;
+    char* target;
+    char* workingDir;
+    char* arguments;
+    char* description;
+};
+
+// One entry of the uninstall log; the list is newest first.
+struct LogRecord {
+    int type;
+    char* path;
+    LogRecord* next;
+};
+
+struct InstallerState {
+    // The package header.
+    char* productName;
+    char* installDir;
+    char* runCommand;
+    char* webAddress;
+    char* publisher;
+    char* licenceText;
+
+    std::uint32_t packageTotal;
+    std::uint32_t progressTotal;
+    std::uint32_t bytesWritten;
+
+    std::int32_t shortcutCount;
+    ShortcutRecord shortcuts[wbformat::kMaxShortcuts];
+
+    int installDone;
+
+    FILE* packageFile;
+    BZFILE* packageReader;
+    int readError;
+
+    HWND mainWindow;
+    HWND installButton;
+    HWND licenceWindow;
+    HWND agreeButton;
+    HWND disagreeButton;
+
+    HFONT uiFont;
+    HFONT licenceFont;
+
+    LogRecord* uninstallLog;
+
+    // What went wrong during the installation, for the warning after it: how many items
+    // could not be installed, the path of the first, and whether the package itself was
+    // damaged (which ends the installation early).
+    unsigned failedCount;
+    char* firstFailedPath;
+    int packageDamaged;
+};
+
+extern InstallerState installerState;
