@@ -1,0 +1,5 @@
+#include "installer/licence_window.h"
+
+void createLicenceWindow()
+{
+}

@@ -1,0 +1,5 @@
+#include "installer/shell_shortcuts.h"
+
+void createShortcuts()
+{
+}
