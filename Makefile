@@ -37,7 +37,7 @@ win: deps
 # Host unit tests and fuzz smoke runs, built with clang, AddressSanitizer and UBSan.
 host-test: deps
 	@CC=clang CXX=clang++ $(CMAKE_CFG) -B $(BUILD)/host-test -DCMAKE_BUILD_TYPE=Debug \
-	    -DWB_SANITIZE=ON -DWB_FUZZ=ON $(CMAKE_PATHS) >/dev/null
+	    -DWB_SANITIZE=ON -DWB_FUZZ=ON -DWB_FUZZ_LONG=OFF $(CMAKE_PATHS) >/dev/null
 	@cmake --build $(BUILD)/host-test -j$(JOBS)
 	@echo "== host tests (AddressSanitizer + UBSan)"
 	@cd $(BUILD)/host-test && ctest --output-on-failure $(CTEST_ARGS)
@@ -52,8 +52,13 @@ win-test: all
 
 test: host-test win-test
 
-fuzz: host-test
-	@cd $(BUILD)/host-test && ctest -L fuzz-long --output-on-failure
+# The fuzz targets for a few minutes each (make test runs them only briefly).
+fuzz: deps
+	@CC=clang CXX=clang++ $(CMAKE_CFG) -B $(BUILD)/host-test -DCMAKE_BUILD_TYPE=Debug \
+	    -DWB_SANITIZE=ON -DWB_FUZZ=ON -DWB_FUZZ_LONG=ON $(CMAKE_PATHS) >/dev/null
+	@cmake --build $(BUILD)/host-test -j$(JOBS)
+	@cd $(BUILD)/host-test && ctest -L fuzz-long --output-on-failure; status=$$?; \
+	    cd $(CURDIR) && $(CMAKE_CFG) -B $(BUILD)/host-test -DWB_FUZZ_LONG=OFF >/dev/null; exit $$status
 
 clean:
 	rm -rf $(BUILD)/host $(BUILD)/win $(BUILD)/host-test $(BUILD)/dist $(BUILD)/wine $(BUILD)/screenshots
