@@ -1,0 +1,208 @@
+// Tests of the wickerbay-pack command line: usage, the round trip build -> list -> verify ->
+// extract, the default stub, and refusals and damaged files as the user meets them, with
+// exit statuses and exact messages. Host only: it runs the real binary.
+#include "tools/pack/pack.h"
+#include "tests/unit/pack_test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+using namespace packtest;
+
+std::string quoted(const std::string& s)
+{
+    return "'" + s + "'";
+}
+
+const std::string kStub = makeStub();
+
+struct Outcome {
+    int status;
+    std::string out, err;
+};
+
+struct Cli : ::testing::Test {
+    TempDir temp;
+    fs::path dir = temp.path;
+    std::string out = p("Setup.exe");  // what build writes
+
+    void SetUp() override
+    {
+        writeFile(p("stub.exe"), kStub);
+        writeFile(p("m/LICENSE.txt"), "Terms\nMore terms\n");
+        writeFile(p("m/app/__uninst.exe"), "uninstaller");
+        writeFile(p("m/app/vmkick.exe"), "launcher");
+        writeFile(p("m/app/lib/hello.jar"), "jar bytes");
+        writeFile(p("m/hello.cfg"), "package {\n"
+                                    "  product = \"Hello\"  installDir = \"C:\\\\Program Files\\\\Hello\"\n"
+                                    "  website = \"https://example.org/\"  publisher = \"Example\"\n"
+                                    "  licence = \"LICENSE.txt\"  source = \"app\"\n"
+                                    "  shortcut { link = \"$D\\\\Hello.lnk\"  target = \"C:\\\\Hello\\\\vmkick.exe\"\n"
+                                    "             workingDir = \"C:\\\\Hello\"  description = \"Hello\" }\n"
+                                    "}\n");
+    }
+
+    std::string p(const std::string& name) const { return (dir / name).string(); }
+
+    Outcome run(const std::string& args, const std::string& program = WB_PACK_EXE)
+    {
+        std::string command = "cd " + quoted(dir.string()) + " && " + quoted(program) + " " + args + " >" +
+                              quoted(p("stdout")) + " 2>" + quoted(p("stderr"));
+        int status = std::system(command.c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(p("stdout")), readFile(p("stderr"))};
+    }
+
+    Outcome build() { return run("build m/hello.cfg --stub stub.exe -o Setup.exe"); }
+
+    // Refused with status 1 and this one line, leaving no output file behind.
+    void expectRefused(const std::string& message)
+    {
+        Outcome r = build();
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "wickerbay-pack: " + message + "\n");
+        EXPECT_FALSE(fs::exists(out));
+        EXPECT_FALSE(fs::exists(out + ".wbpack-tmp"));
+    }
+};
+
+TEST_F(Cli, UsageErrorsExitWithTwo)
+{
+    const std::string tryHelp = "Try 'wickerbay-pack --help'.\n";
+    EXPECT_EQ(run("").err, "wickerbay-pack: no command given\n" + tryHelp);
+    struct {
+        const char* args;
+        const char* message;
+    } cases[] = {
+        {"pack x", "unknown command pack"},
+        {"build m/hello.cfg -o", "-o needs a file name"},
+        {"build m/hello.cfg --quiet", "unknown option --quiet"},
+        {"extract a.exe", "extract needs an installer and a folder"},
+    };
+    for (const auto& c : cases) {
+        Outcome r = run(c.args);
+        EXPECT_EQ(r.status, 2) << c.args;
+        EXPECT_EQ(r.err, std::string("wickerbay-pack: ") + c.message + "\n" + tryHelp);
+    }
+    Outcome help = run("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.substr(0, 56), "Usage: wickerbay-pack build MANIFEST [-o SETUP.EXE] [--s");
+    Outcome version = run("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "wickerbay-pack " WB_PROJECT_VERSION "\n");
+}
+
+TEST_F(Cli, BuildListVerifyExtractRoundTrip)
+{
+    Outcome b = build();
+    ASSERT_EQ(b.status, 0) << b.err;
+    EXPECT_EQ(b.err, "");
+    EXPECT_EQ(b.out, "Setup.exe: 3 files, 1 directory, 1 shortcut, 28 bytes of files\n");
+    std::string first = readFile(out);
+    ASSERT_EQ(build().status, 0);
+    EXPECT_TRUE(readFile(out) == first) << "the same inputs must give the same bytes";
+
+    Outcome list = run("list Setup.exe");
+    EXPECT_EQ(list.status, 0);
+    EXPECT_EQ(list.out, "Installer:        Setup.exe\n"
+                        "Package offset:   123\n"
+                        "Package total:    28\n"
+                        "bzip2 block size: 9\n"
+                        "Product:          Hello\n"
+                        "Install dir:      C:\\Program Files\\Hello\n"
+                        "Run command:      \n"
+                        "Web address:      https://example.org/\n"
+                        "Publisher:        Example\n"
+                        "Licence text:     19 bytes\n"
+                        "\n"
+                        "Shortcuts: 1\n"
+                        "   1  link:        $D\\Hello.lnk\n"
+                        "      target:      C:\\Hello\\vmkick.exe\n"
+                        "      working dir: C:\\Hello\n"
+                        "      arguments:   \n"
+                        "      description: Hello\n"
+                        "\n"
+                        "    Length  Name\n"
+                        "----------  ----\n"
+                        "        11  __uninst.exe\n"
+                        "            lib/\n"
+                        "         9  lib/hello.jar\n"
+                        "         8  vmkick.exe\n"
+                        "----------  -------\n"
+                        "        28  3 files, 1 directory\n");
+
+    Outcome verify = run("verify Setup.exe");
+    EXPECT_EQ(verify.status, 0);
+    EXPECT_EQ(verify.out, "Setup.exe: sound: 3 files, 1 directory, 1 shortcut, total 28 bytes\n");
+
+    Outcome extract = run("extract Setup.exe out");
+    EXPECT_EQ(extract.status, 0) << extract.err;
+    EXPECT_EQ(extract.out, "Setup.exe: extracted 3 files and 1 directory into out\n");
+    for (const char* name : {"__uninst.exe", "vmkick.exe", "lib/hello.jar"})
+        EXPECT_EQ(readFile(p(std::string("out/") + name)), readFile(p(std::string("m/app/") + name))) << name;
+}
+
+TEST_F(Cli, DefaultStubIsTheWickerbayExeBesideTheProgram)
+{
+    fs::create_directories(p("dist"));
+    fs::copy_file(WB_PACK_EXE, p("dist/wickerbay-pack"));
+    writeFile(p("dist/Wickerbay.exe"), kStub);
+    Outcome r = run("build m/hello.cfg", p("dist/wickerbay-pack"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readFile(out).substr(0, 110), kStub.substr(0, 110));
+
+    fs::remove(p("dist/Wickerbay.exe"));
+    fs::remove(out);
+    r = run("build m/hello.cfg", p("dist/wickerbay-pack"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "wickerbay-pack: stub " + p("dist/Wickerbay.exe") + ": cannot open: No such file or directory\n");
+    EXPECT_FALSE(fs::exists(out));
+}
+
+// The refusals that only a manifest and a real folder reach; the library's tests hold
+// the rest.
+TEST_F(Cli, RefusalsWriteNoOutputFile)
+{
+    writeFile(p("m/LICENSE.txt"), std::string(65000, 'x') + std::string(600, '\n'));
+    expectRefused("m/LICENSE.txt: the licence text is 66200 bytes with CR LF line ends; a package string holds at most 65535");
+    writeFile(p("m/LICENSE.txt"), std::string("MZ\0\0", 4));
+    expectRefused("m/LICENSE.txt: the licence text holds a zero byte; is it a plain text file?");
+    writeFile(p("m/LICENSE.txt"), "Terms\n");
+
+    // A sparse file: its size is refused before a byte of it is read.
+    std::ofstream(p("m/app/big")).close();
+    fs::resize_file(p("m/app/big"), 0x100000000ull);
+    expectRefused("m/app/big: 4294967296 bytes; a file in a package holds at most 4294967295");
+}
+
+TEST_F(Cli, VerifyAndExtractReportEachProblemAndFail)
+{
+    ASSERT_EQ(build().status, 0);
+    std::string file = readFile(out);
+    writeFile(out, file.substr(0, 123) + "\x1d" + file.substr(124));
+    Outcome r = run("verify Setup.exe");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "wickerbay-pack: Setup.exe: the package total 29 differs from the sum of the file sizes, 28\n");
+
+    std::string error;
+    ASSERT_TRUE(wbpack::writeRawInstaller(kStub, 1,
+                                          wbpack::encodeHeader({"P", "C:\\A", "", "", "", ""}, {}) +
+                                              wbpack::encodeFileEntry("..", "x"),
+                                          out, error))
+        << error;
+    r = run("extract Setup.exe out");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "wickerbay-pack: Setup.exe: unsafe entry name \"..\" at the top level: a name must be a single "
+                     "path component (no \\ / or :, not . or ..)\n"
+                     "wickerbay-pack: Setup.exe: extraction stopped at the unsafe name\n");
+    EXPECT_TRUE(fs::is_empty(p("out")));
+    EXPECT_EQ(run("verify missing.exe").err, "wickerbay-pack: missing.exe: cannot open: No such file or directory\n");
+}
+
+}  // namespace

@@ -1,0 +1,623 @@
+// Unit tests of the package builder's library (tools/pack): the package's exact bytes,
+// the source folder's order, manifests, every refusal (each leaving no output file), and
+// the reader behind list, verify and extract on sound, damaged and hostile packages.
+// Runs on the host and, built for Windows, under Wine.
+#include "tools/pack/pack.h"
+#include "tests/unit/pack_test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <bzlib.h>
+
+#include <algorithm>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace wbpack;
+using namespace packtest;
+
+namespace {
+
+std::string bytes(std::initializer_list<int> values)
+{
+    std::string out;
+    for (int v : values) out += static_cast<char>(v);
+    return out;
+}
+
+// Deterministic bytes that bzip2 cannot shrink much, so buffers really fill.
+std::string noise(std::size_t size, std::uint32_t seed)
+{
+    std::string out(size, '\0');
+    for (char& c : out) {
+        seed = seed * 1103515245u + 12345u;
+        c = static_cast<char>(seed >> 24);
+    }
+    return out;
+}
+
+std::string decompress(const std::string& compressed)
+{
+    std::vector<char> out(1 << 16);
+    unsigned int size = static_cast<unsigned int>(out.size());
+    EXPECT_EQ(BZ2_bzBuffToBuffDecompress(out.data(), &size, const_cast<char*>(compressed.data()),
+                                         static_cast<unsigned int>(compressed.size()), 0, 0),
+              BZ_OK);
+    return std::string(out.data(), size);
+}
+
+PackageSpec smallSpec()
+{
+    PackageSpec package;
+    package.header = {"Hi", "C:\\A", "", "w", "", "L\r\n"};
+    package.shortcuts.push_back({"l", "t", "", "-x", "d"});
+    package.entries = {enterDirEntry("d"), memoryFileEntry("x.txt", "12345"), leaveDirEntry(),
+                       memoryFileEntry("top", "ab")};
+    return package;
+}
+
+std::vector<std::string> verifyFile(const std::string& path, PackageListing* listingOut = nullptr,
+                                    const std::string& extractDir = "")
+{
+    ReadOptions options;
+    options.extractDir = extractDir;
+    PackageListing listing;
+    std::vector<std::string> problems;
+    bool sound = readPackageFile(path, options, listing, problems);
+    EXPECT_EQ(sound, problems.empty());
+    if (listingOut) *listingOut = listing;
+    return problems;
+}
+
+using Problems = std::vector<std::string>;
+
+// "F name size", "D name", "L" per entry: order and content of an entry list at a glance.
+std::string describe(const std::vector<PackEntry>& entries)
+{
+    std::string out;
+    for (const PackEntry& e : entries) {
+        if (!out.empty()) out += ", ";
+        if (e.kind == kEntryFile) out += "F " + e.name + " " + std::to_string(e.size);
+        if (e.kind == kEntryEnterDir) out += "D " + e.name;
+        if (e.kind == kEntryLeaveDir) out += "L";
+    }
+    return out;
+}
+
+// Every path below root with file contents, sorted: two trees compare as two strings.
+std::string treeOf(const fs::path& root)
+{
+    std::vector<std::string> lines;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        std::string rel = fs::relative(e.path(), root).generic_string();
+        lines.push_back(e.is_directory() ? rel + "/" : rel + "=" + readFile(e.path()));
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string out;
+    for (const std::string& l : lines) out += l + "\n";
+    return out;
+}
+
+// ---- Exact bytes --------------------------------------------------------------------
+
+TEST(PackageBytes, EncodingsMatchTheFormat)
+{
+    EXPECT_EQ(encodeCountedString("abc"), bytes({0x03, 0x00, 'a', 'b', 'c'}));
+    EXPECT_EQ(encodeCountedString(""), bytes({0x00, 0x00}));
+    EXPECT_EQ(encodeCountedString(std::string(300, 'a')).substr(0, 2), bytes({0x2C, 0x01}));
+    EXPECT_EQ(encodeEnterDir("d"), bytes({0x01, 0x01, 0x00, 'd'}));
+    EXPECT_EQ(encodeLeaveDir(), bytes({0x02}));
+    EXPECT_EQ(encodeFileEntry("x.txt", "hello"),
+              bytes({0x00, 0x05, 0x00, 0x00, 0x00, 0x05, 0x00, 'x', '.', 't', 'x', 't', 'h', 'e', 'l', 'l', 'o'}));
+    EXPECT_EQ(encodeU32(0x12345678), bytes({0x78, 0x56, 0x34, 0x12}));
+}
+
+TEST(PackageBytes, InstallerIsPatchedStubThenTotalThenOneBzip2Stream)
+{
+    TempDir dir;
+    std::string stub = makeStub(), error;
+    ASSERT_TRUE(buildInstaller(smallSpec(), stub, dir / "Setup.exe", error)) << error;
+    std::string file = readFile(dir / "Setup.exe");
+
+    std::string patched = stub;
+    patched.replace(110, 4, bytes({static_cast<int>(stub.size()), 0, 0, 0}));
+    ASSERT_EQ(stub.size(), 123u);
+    EXPECT_EQ(file.substr(0, stub.size()), patched);
+    EXPECT_EQ(file.substr(stub.size(), 4), bytes({7, 0, 0, 0}));
+
+    std::string expected = bytes({2, 0, 'H', 'i', 4, 0, 'C', ':', '\\', 'A', 0, 0, 1, 0, 'w', 0, 0, 3, 0, 'L', '\r', '\n',
+                                  1, 0, 0, 0, 1, 0, 'l', 1, 0, 't', 0, 0, 2, 0, '-', 'x', 1, 0, 'd',
+                                  1, 1, 0, 'd',
+                                  0, 5, 0, 0, 0, 5, 0, 'x', '.', 't', 'x', 't', '1', '2', '3', '4', '5',
+                                  2,
+                                  0, 2, 0, 0, 0, 3, 0, 't', 'o', 'p', 'a', 'b'});
+    std::string compressed = file.substr(stub.size() + 4);
+    EXPECT_EQ(compressed.substr(0, 4), "BZh9");
+    EXPECT_EQ(decompress(compressed), expected);
+
+    // The streaming writer makes exactly what the library makes of the whole at once.
+    std::vector<char> reference(expected.size() * 2 + 600);
+    unsigned int referenceSize = static_cast<unsigned int>(reference.size());
+    ASSERT_EQ(BZ2_bzBuffToBuffCompress(reference.data(), &referenceSize, const_cast<char*>(expected.data()),
+                                       static_cast<unsigned int>(expected.size()), 9, 0, 0),
+              BZ_OK);
+    EXPECT_EQ(compressed, std::string(reference.data(), referenceSize));
+}
+
+TEST(PackageBytes, DataAcrossManyBuffersArrivesWholeWithProgressToTheEnd)
+{
+    TempDir dir;
+    std::string big = noise(3 * 1024 * 1024 + 17, 1), exact = noise(1024 * 1024, 2);
+    writeFile(dir / "src/big.bin", big);
+    PackageSpec package;
+    package.header.installDir = "C:\\A";
+    package.entries = {diskFileEntry("big.bin", dir / "src/big.bin", big.size()), memoryFileEntry("exact", exact)};
+    struct Seen {
+        std::uint64_t last = 0, total = 0;
+        bool monotonic = true;
+    } seen;
+    BuildProgress progress;
+    progress.context = &seen;
+    progress.report = [](std::uint64_t done, std::uint64_t total, void* context) {
+        Seen& s = *static_cast<Seen*>(context);
+        s.monotonic = s.monotonic && done >= s.last;
+        s.last = done;
+        s.total = total;
+    };
+    std::string error;
+    ASSERT_TRUE(buildInstaller(package, makeStub(), dir / "Setup.exe", error, progress)) << error;
+    EXPECT_TRUE(seen.monotonic);
+    EXPECT_EQ(seen.last, big.size() + exact.size());
+    EXPECT_EQ(seen.total, big.size() + exact.size());
+
+    EXPECT_EQ(verifyFile(dir / "Setup.exe", nullptr, dir / "out"), Problems{});
+    EXPECT_TRUE(readFile(dir / "out/big.bin") == big);
+    EXPECT_TRUE(readFile(dir / "out/exact") == exact);
+}
+
+// ---- Source folders and manifests ---------------------------------------------------
+
+TEST(SourceTree, UninstallerFirstThenByteOrderDirectoriesAroundTheirContents)
+{
+    TempDir dir;
+    for (const char* name : {"b.txt", "dir/z", "dir/y", "A.txt", "_x", "__uninst.exe", "dir/__uninst.exe"})
+        writeFile(dir.path / "src" / name, name);
+    fs::create_directories(dir.path / "src/empty");
+    std::vector<PackEntry> entries;
+    std::string error;
+    ASSERT_TRUE(collectSourceTree(dir / "src", entries, error)) << error;
+    EXPECT_EQ(describe(entries), "F __uninst.exe 12, F A.txt 5, F _x 2, F b.txt 5, D dir, F __uninst.exe 16, "
+                                 "F y 5, F z 5, L, D empty, L");
+}
+
+#ifndef _WIN32
+TEST(SourceTree, SymbolicLinksInsideAreFollowedOutsideAndLoopsRefused)
+{
+    TempDir dir;
+    writeFile(dir / "src/real/f", "data");
+    writeFile(dir / "secret", "outside");
+    fs::create_symlink("real/f", dir.path / "src/inner");
+    std::vector<PackEntry> entries;
+    std::string error;
+    ASSERT_TRUE(collectSourceTree(dir / "src", entries, error)) << error;
+    EXPECT_EQ(describe(entries), "F inner 4, D real, F f 4, L");
+
+    fs::create_symlink("../../secret", dir.path / "src/real/leak");
+    entries.clear();
+    EXPECT_FALSE(collectSourceTree(dir / "src", entries, error));
+    EXPECT_EQ(error, dir / "src/real/leak" + ": the symbolic link leads outside the source folder, to " +
+                         fs::canonical(dir.path / "secret").string());
+
+    fs::remove(dir.path / "src/real/leak");
+    fs::create_directory_symlink("..", dir.path / "src/real/loop");
+    entries.clear();
+    EXPECT_FALSE(collectSourceTree(dir / "src", entries, error));
+    EXPECT_EQ(error, dir / "src/real/loop" + ": the symbolic link leads back into a folder that contains it");
+}
+#endif
+
+TEST(Manifest, LicenceLineEndsBecomeCrLfAndNothingElseChanges)
+{
+    EXPECT_EQ(toCrLf("a\nb\r\nc\n"), "a\r\nb\r\nc\r\n");
+    EXPECT_EQ(toCrLf("\n\n"), "\r\n\r\n");
+    EXPECT_EQ(toCrLf("a\rb\tc"), "a\rb\tc");
+    EXPECT_EQ(toCrLf("no line end"), "no line end");
+}
+
+const char kManifest[] =
+    "package {\n"
+    "  product     = \"Hello\"\n"
+    "  installDir  = \"C:\\\\Program Files\\\\Hello\"\n"
+    "  run         = \"vmkick.exe\"\n"
+    "  website     = \"https://example.org/\"\n"
+    "  publisher   = \"Example\"\n"
+    "  licence     = \"LICENSE.txt\"        # a text file\n"
+    "  source      = \"app\"\n"
+    "  shortcut { link = \"$D\\\\Hello.lnk\"  target = \"C:\\\\Program Files\\\\Hello\\\\vmkick.exe\"\n"
+    "             workingDir = \"C:\\\\Program Files\\\\Hello\"  arguments = \"\"  description = \"Hello\" }\n"
+    "  shortcut { link = \"$P\\\\Hello\\\\Uninstall.lnk\" target = \"C:\\\\Program Files\\\\Hello\\\\__uninst.exe\" }\n"
+    "}\n";
+
+TEST(Manifest, AllKeysSiblingShortcutsAndPathsBesideTheManifest)
+{
+    TempDir dir;
+    writeFile(dir / "m/hello.cfg", kManifest);
+    writeFile(dir / "m/LICENSE.txt", "one\ntwo\r\n");
+    writeFile(dir / "m/app/vmkick.exe", "exe");
+    PackageSpec package;
+    std::string error;
+    ASSERT_TRUE(loadPackageSpec(dir / "m/hello.cfg", package, error)) << error;
+    const PackageHeader& h = package.header;
+    EXPECT_EQ(h.productName, "Hello");
+    EXPECT_EQ(h.installDir, "C:\\Program Files\\Hello");
+    EXPECT_EQ(h.runCommand, "vmkick.exe");
+    EXPECT_EQ(h.webAddress, "https://example.org/");
+    EXPECT_EQ(h.publisher, "Example");
+    EXPECT_EQ(h.licenceText, "one\r\ntwo\r\n");
+    ASSERT_EQ(package.shortcuts.size(), 2u);
+    EXPECT_EQ(package.shortcuts[0].linkPath, "$D\\Hello.lnk");
+    EXPECT_EQ(package.shortcuts[0].workingDir, "C:\\Program Files\\Hello");
+    EXPECT_EQ(package.shortcuts[0].description, "Hello");
+    EXPECT_EQ(package.shortcuts[1].linkPath, "$P\\Hello\\Uninstall.lnk");
+    EXPECT_EQ(package.shortcuts[1].target, "C:\\Program Files\\Hello\\__uninst.exe");
+    EXPECT_EQ(package.shortcuts[1].workingDir, "");
+    EXPECT_EQ(describe(package.entries), "F vmkick.exe 3");
+}
+
+TEST(Manifest, MistakesAreRefusedNamingTheKey)
+{
+    TempDir dir;
+    writeFile(dir / "app/f", "x");
+    std::string path = dir / "m.cfg";
+    auto refusal = [&](const std::string& text) {
+        writeFile(path, text);
+        PackageSpec package;
+        std::string error;
+        EXPECT_FALSE(loadPackageSpec(path, package, error)) << text;
+        return error;
+    };
+    const std::string ok = "product=\"P\" source=\"app\" ";
+    EXPECT_EQ(refusal("package { " + ok + "installDir = \"C:\\tools\" }"),
+              path + ": package: installDir holds the control character 0x09 at byte 3: in quoted values "
+                     "\\t \\n \\r \\b and \\e are escapes, so write \\\\ for a backslash");
+    EXPECT_EQ(refusal("package { " + ok + "installDir=\"C:\\\\A\" shortcut { link = \"$D\\b.lnk\" target=\"t\" } }"),
+              path + ": package: shortcut 1: link holds the control character 0x1A at byte 3: in quoted values "
+                     "\\t \\n \\r \\b and \\e are escapes, so write \\\\ for a backslash");
+    EXPECT_EQ(refusal("package { " + ok + "installDir=\"A\" licence_file=\"L\" }"),
+              path + ": package: unknown key \"licence_file\" (known: product, installDir, run, website, publisher, "
+                     "licence, source, shortcut)");
+    EXPECT_EQ(refusal("package { product=\"P\" installDir=\"A\" }"), path + ": package: source is missing");
+    EXPECT_EQ(refusal("pakage { }"), path + ": unexpected top-level item \"pakage\": a manifest holds one package block");
+    EXPECT_EQ(refusal("# only a comment\n"), path + ": no package block");
+    EXPECT_EQ(refusal("package { " + ok + "installDir=\"" + std::string(16383, 'a') + "\" }"),
+              path + ": package: installDir is 16383 bytes or longer; a manifest value holds at most 16382");
+}
+
+// ---- Refusals: each writes nothing, and an older output file stays as it was -----
+
+struct Refusal : ::testing::Test {
+    TempDir dir;
+    std::string out = dir / "Setup.exe";
+    void SetUp() override { writeFile(out, "older installer"); }
+    std::string refuse(const PackageSpec& package, const std::string& stub = makeStub())
+    {
+        std::string error;
+        EXPECT_FALSE(buildInstaller(package, stub, out, error));
+        EXPECT_EQ(readFile(out), "older installer");
+        EXPECT_FALSE(fs::exists(out + ".wbpack-tmp"));
+        return error;
+    }
+};
+
+TEST_F(Refusal, ShortcutsUpTo256)
+{
+    PackageSpec package = smallSpec();
+    package.shortcuts.assign(256, ShortcutSpec{"$D\\a.lnk", "t", "", "", ""});
+    std::string error;
+    ASSERT_TRUE(buildInstaller(package, makeStub(), dir / "ok.exe", error)) << error;
+    PackageListing listing;
+    EXPECT_EQ(verifyFile(dir / "ok.exe", &listing), Problems{});
+    EXPECT_EQ(listing.shortcutCount, 256);
+    EXPECT_EQ(listing.shortcuts.back().linkPath, "$D\\a.lnk");
+
+    package.shortcuts.push_back(package.shortcuts.back());
+    EXPECT_EQ(refuse(package), "257 shortcuts; a package holds at most 256");
+}
+
+TEST_F(Refusal, CountedStringsOver65535BytesOrHoldingAZeroByte)
+{
+    PackageSpec package = smallSpec();
+    package.header.licenceText = std::string(65535, 'l');
+    std::string error;
+    EXPECT_TRUE(buildInstaller(package, makeStub(), dir / "ok.exe", error)) << error;
+    package.header.licenceText += 'l';
+    EXPECT_EQ(refuse(package), "licence text is 65536 bytes; a package string holds at most 65535");
+    package = smallSpec();
+    package.shortcuts[0].arguments = std::string("a\0b", 3);
+    EXPECT_EQ(refuse(package), "shortcut 1 arguments holds a zero byte, which a package string cannot carry");
+}
+
+TEST_F(Refusal, NamesThatAreNotOneSafeComponent)
+{
+    const std::string rule = ": a name must be a single path component (no \\ / or :, not . or ..)";
+    for (const char* name : {"a\\b", "a/b", "c:", ".", "..", ""}) {
+        PackageSpec package = smallSpec();
+        package.entries[1].name = name;
+        EXPECT_EQ(refuse(package), std::string("unsafe entry name \"") + name + "\" in d" + rule);
+    }
+    PackageSpec package = smallSpec();
+    package.entries.insert(package.entries.begin(), enterDirEntry(".."));
+    package.entries.push_back(leaveDirEntry());
+    EXPECT_EQ(refuse(package), "unsafe entry name \"..\" at the top level" + rule);
+
+    package = smallSpec();
+    package.entries[3].name = "what?";
+    EXPECT_EQ(refuse(package),
+              "entry name \"what?\" at the top level: Windows allows no <>\"|?* or control characters in file names");
+    package.entries[3].name = "D";
+    EXPECT_EQ(refuse(package), "entry name \"D\" at the top level: another entry there has the same name, ignoring case");
+}
+
+TEST_F(Refusal, UnbalancedDirectories)
+{
+    PackageSpec package = smallSpec();
+    package.entries.push_back(leaveDirEntry());
+    EXPECT_EQ(refuse(package), "a leave-directory entry at the top level has no directory to leave");
+    package.entries.pop_back();
+    package.entries.push_back(enterDirEntry("e"));
+    package.entries.push_back(enterDirEntry("f"));
+    EXPECT_EQ(refuse(package), "directory e/f is entered but never left");
+}
+
+TEST_F(Refusal, FilesOver4GiBAndTotalsOver32Bits)
+{
+    // The sizes are refused before any byte is read, so the files need not exist.
+    PackageSpec package = smallSpec();
+    package.entries.push_back(diskFileEntry("huge", "no-such-file", 0x100000000ull));
+    EXPECT_EQ(refuse(package), "no-such-file: 4294967296 bytes; a file in a package holds at most 4294967295");
+    package.entries.back().size = 0xFFFFFFFFull;
+    EXPECT_EQ(refuse(package), "the files add up to 4294967302 bytes; a package holds at most 4294967295");
+}
+
+TEST_F(Refusal, StubWithoutExactlyOneBareRecord)
+{
+    const std::string marker = "WBPKGOFS" + bytes({0xFF, 0xFF, 0xFF, 0xFF});
+    EXPECT_EQ(refuse(smallSpec(), "MZ no record"),
+              "stub: the package offset record (WBPKGOFS) occurs 0 times in the stub; it must occur exactly once");
+    EXPECT_EQ(refuse(smallSpec(), "MZ" + marker + marker),
+              "stub: the package offset record (WBPKGOFS) occurs 2 times in the stub; it must occur exactly once");
+    EXPECT_EQ(refuse(smallSpec(), "MZ WBPKGOFS" + bytes({0x10, 0, 0, 0}) + "xxxx"),
+              "stub: the stub already carries a package (its offset word is 16); use a bare installer stub");
+    EXPECT_EQ(refuse(smallSpec(), "MZ WBPKGOFS" + bytes({0xFF, 0xFF})), "stub: the stub ends inside its package offset record");
+
+    std::string error, stub;
+    writeFile(dir / "stub.exe", "MZ");
+    EXPECT_FALSE(readStubFile(dir / "stub.exe", stub, error));
+    EXPECT_EQ(error, "stub " + (dir / "stub.exe") +
+                         ": the package offset record (WBPKGOFS) occurs 0 times in the stub; it must occur exactly once");
+}
+
+TEST_F(Refusal, FilesThatCannotBeReadOrChangeWhilePacked)
+{
+    PackageSpec package = smallSpec();
+    package.entries.push_back(diskFileEntry("gone", dir / "gone", 3));
+    std::string error = refuse(package);
+    EXPECT_EQ(error.substr(0, error.find(": cannot open: ")), dir / "gone");
+
+    writeFile(dir / "five", "12345");
+    package.entries.back() = diskFileEntry("five", dir / "five", 9);
+    EXPECT_EQ(refuse(package), dir / "five" + ": the file became shorter while it was packed");
+    package.entries.back().size = 4;
+    EXPECT_EQ(refuse(package), dir / "five" + ": the file grew while it was packed");
+}
+
+// ---- Reading back: list, verify, extract --------------------------------------------
+
+struct Reading : ::testing::Test {
+    TempDir dir;
+    std::string path = dir / "Setup.exe";
+    std::string stub = makeStub();
+    const std::string header = encodeHeader({"P", "C:\\A", "", "", "", ""}, {});
+
+    void writeRaw(const std::string& stream, std::uint32_t total)
+    {
+        std::string error;
+        ASSERT_TRUE(writeRawInstaller(stub, total, stream, path, error)) << error;
+    }
+    void buildSmall()
+    {
+        std::string error;
+        ASSERT_TRUE(buildInstaller(smallSpec(), stub, path, error)) << error;
+    }
+};
+
+TEST_F(Reading, SoundPackageGivesEveryField)
+{
+    buildSmall();
+    PackageListing l;
+    EXPECT_EQ(verifyFile(path, &l), Problems{});
+    EXPECT_EQ(l.recordPosition, 102u);
+    EXPECT_EQ(l.packageOffset, stub.size());
+    EXPECT_EQ(l.packageTotal, 7u);
+    EXPECT_EQ(l.header.productName, "Hi");
+    EXPECT_EQ(l.header.licenceText, "L\r\n");
+    ASSERT_EQ(l.shortcuts.size(), 1u);
+    EXPECT_EQ(l.shortcuts[0].arguments, "-x");
+    ASSERT_EQ(l.entries.size(), 4u);
+    EXPECT_EQ(l.entries[1].path, "d/x.txt");
+    EXPECT_EQ(l.entries[1].size, 5u);
+    EXPECT_TRUE(l.complete);
+
+    // The same bytes from memory give the same answer (the fuzzer reads that way).
+    std::string file = readFile(path);
+    PackageInput input;
+    input.bytes = reinterpret_cast<const unsigned char*>(file.data());
+    input.size = file.size();
+    PackageListing fromMemory;
+    Problems problems;
+    EXPECT_TRUE(readPackage(input, ReadOptions(), fromMemory, problems));
+    EXPECT_EQ(fromMemory.decompressedSize, l.decompressedSize);
+    EXPECT_EQ(fromMemory.entries.size(), 4u);
+}
+
+TEST_F(Reading, DamagedFilesAreFound)
+{
+    buildSmall();
+    std::string file = readFile(path);
+    writeFile(path, file.substr(0, file.size() - 20));
+    EXPECT_EQ(verifyFile(path), Problems{"the bzip2 stream is truncated: the file ends after 0 decompressed bytes"});
+
+    std::string flipped = file;
+    flipped[stub.size() + 4 + 30] ^= 0x55;
+    writeFile(path, flipped);
+    EXPECT_EQ(verifyFile(path), Problems{"the bzip2 stream is damaged (data error) after 0 decompressed bytes"});
+
+    std::string wrongTotal = file;
+    wrongTotal[stub.size()] = 8;
+    writeFile(path, wrongTotal);
+    EXPECT_EQ(verifyFile(path), Problems{"the package total 8 differs from the sum of the file sizes, 7"});
+
+    std::string pastTheEnd = file;
+    pastTheEnd.replace(110, 4, encodeU32(static_cast<std::uint32_t>(file.size() + 1)));
+    writeFile(path, pastTheEnd);
+    EXPECT_EQ(verifyFile(path), Problems{"the package offset " + std::to_string(file.size() + 1) +
+                                         " points past the end of the file (" + std::to_string(file.size()) + " bytes)"});
+
+    writeFile(path, file.substr(0, stub.size() + 2));
+    EXPECT_EQ(verifyFile(path), Problems{"the file ends inside the package total"});
+    writeFile(path, file.substr(0, stub.size() + 4));
+    EXPECT_EQ(verifyFile(path), Problems{"no bzip2 stream after the package total"});
+    writeFile(path, file.substr(0, stub.size() + 4) + "PK not bzip2");
+    EXPECT_EQ(verifyFile(path), Problems{"the package data is not a bzip2 stream"});
+    writeFile(path, file + "appended");
+    PackageListing l;
+    EXPECT_EQ(verifyFile(path, &l), Problems{});
+    EXPECT_EQ(l.trailingBytes, 8u);
+}
+
+TEST_F(Reading, OffsetRecordProblems)
+{
+    writeFile(path, stub);
+    EXPECT_EQ(verifyFile(path),
+              Problems{"no package attached: the offset word is 0xFFFFFFFF, as in a bare installer stub"});
+    writeFile(path, "MZ nothing here");
+    EXPECT_EQ(verifyFile(path), Problems{"no package offset record (WBPKGOFS) in the file"});
+    writeFile(path, "MZ WBPKGOFS" + bytes({1, 2}));
+    EXPECT_EQ(verifyFile(path), (Problems{"the file ends inside the package offset record",
+                                          "no package offset record (WBPKGOFS) in the file"}));
+
+    buildSmall();
+    std::string file = readFile(path);
+    std::string before = file;
+    before.replace(110, 4, encodeU32(100));
+    writeFile(path, before);
+    EXPECT_EQ(verifyFile(path), Problems{"the package offset 100 lies before the end of the offset record at byte 102"});
+    std::string twice = file;
+    twice.replace(2, 12, file.substr(102, 12));
+    writeFile(path, twice);
+    EXPECT_EQ(verifyFile(path),
+              Problems{"the package offset record occurs 2 times in the program part; it must occur exactly once"});
+}
+
+TEST_F(Reading, RecordIsFoundWhereverTheStubHoldsIt)
+{
+    // At the very end of a stub, and across the reader's 64 KiB input chunks.
+    const std::string record = "WBPKGOFS" + bytes({0xFF, 0xFF, 0xFF, 0xFF});
+    for (std::size_t at : {std::size_t(2), std::size_t(65530), std::size_t(65536 - 8), std::size_t(65536 - 12),
+                           std::size_t(131066)}) {
+        stub = std::string(at, 'x') + record;
+        if (at == 65530) stub += std::string(5000, 'y');
+        buildSmall();
+        PackageListing l;
+        EXPECT_EQ(verifyFile(path, &l), Problems{}) << at;
+        EXPECT_EQ(l.recordPosition, at);
+        EXPECT_EQ(l.packageOffset, stub.size());
+    }
+}
+
+TEST_F(Reading, StreamsTheBuilderRefusesAreReportedOneLineEach)
+{
+    writeRaw(header + encodeEnterDir("..") + encodeFileEntry("a/b", "x") + encodeLeaveDir() + encodeLeaveDir() +
+                 std::string(1, '\x07') + encodeEnterDir("open"),
+             1);
+    EXPECT_EQ(verifyFile(path),
+              (Problems{"unsafe entry name \"..\" at the top level: a name must be a single path component (no \\ / or :, "
+                        "not . or ..)",
+                        "unsafe entry name \"a/b\" in ..: a name must be a single path component (no \\ / or :, not . or ..)",
+                        "a leave-directory entry at the top level has no matching enter-directory entry",
+                        "unknown entry tag 7 at byte 39 of the decompressed stream",
+                        "the entry stream ends with 1 directories not left, innermost open"}));
+
+    std::string records;
+    for (int i = 0; i < 257; ++i) records += std::string(10, '\0');
+    writeRaw(header.substr(0, header.size() - 4) + encodeU32(257) + records + encodeFileEntry("f", "1"), 1);
+    PackageListing l;
+    EXPECT_EQ(verifyFile(path, &l), Problems{"the shortcut count is 257; a package holds at most 256"});
+    EXPECT_EQ(l.shortcuts.size(), 256u);
+    EXPECT_EQ(l.entries.size(), 1u);
+
+    writeRaw(header.substr(0, header.size() - 4) + encodeU32(0xFFFFFFFF) + encodeFileEntry("f", "1"), 1);
+    EXPECT_EQ(verifyFile(path, &l), Problems{"the shortcut count is -1, below zero"});
+
+    writeRaw(encodeCountedString(std::string("a\0b", 3)) + header.substr(3), 0);
+    EXPECT_EQ(verifyFile(path), Problems{"the product name holds a zero byte"});
+
+    writeRaw(header + encodeFileEntry("x.txt", "12345").substr(0, 14), 5);
+    EXPECT_EQ(verifyFile(path), Problems{"the bzip2 stream ends inside the data of file \"x.txt\" (2 of 5 bytes)"});
+    writeRaw(header.substr(0, 9), 0);
+    EXPECT_EQ(verifyFile(path), Problems{"the bzip2 stream ends inside the run command"});
+
+    ReadOptions few;
+    few.maxProblems = 3;
+    writeRaw(header + std::string(10, '\x09'), 0);
+    PackageListing ignored;
+    Problems problems;
+    EXPECT_FALSE(readPackageFile(path, few, ignored, problems));
+    ASSERT_EQ(problems.size(), 4u);
+    EXPECT_EQ(problems[3], "... and 7 more problems");
+}
+
+TEST_F(Reading, ExtractRecreatesTheTreeAndNeverLeavesTheFolder)
+{
+    for (const char* name : {"__uninst.exe", "app/lib/a.jar", "app/b.txt", "c"}) writeFile(dir.path / "src" / name, name);
+    fs::create_directories(dir.path / "src/app/empty");
+    PackageSpec package = smallSpec();
+    std::string error;
+    package.entries.clear();
+    ASSERT_TRUE(collectSourceTree(dir / "src", package.entries, error)) << error;
+    ASSERT_TRUE(buildInstaller(package, stub, path, error)) << error;
+    EXPECT_EQ(verifyFile(path, nullptr, dir / "out"), Problems{});
+    EXPECT_EQ(treeOf(dir.path / "out"), treeOf(dir.path / "src"));
+
+    EXPECT_EQ(verifyFile(path, nullptr, dir / "out"),
+              Problems{dir / "out" + ": not an empty folder; extract writes only into an empty or new one"});
+
+    writeRaw(header + encodeFileEntry("ok", "1") + encodeEnterDir("..") + encodeFileEntry("escaped", "2") +
+                 encodeLeaveDir() + encodeLeaveDir() + encodeFileEntry("above", "3"),
+             3);
+    EXPECT_EQ(verifyFile(path, nullptr, dir / "x/out"),
+              (Problems{"unsafe entry name \"..\" at the top level: a name must be a single path component (no \\ / or "
+                        ":, not . or ..)",
+                        "extraction stopped at the unsafe name",
+                        "a leave-directory entry at the top level has no matching enter-directory entry"}));
+    EXPECT_EQ(treeOf(dir.path / "x"), "out/\nout/ok=1\n");
+}
+
+TEST(Reproducible, SameBytesWhateverOrderTheFilesWereMadeIn)
+{
+    TempDir one, two;
+    for (const char* name : {"b", "a/x", "a/y", "c"}) writeFile(one.path / "src" / name, name);
+    for (const char* name : {"c", "a/y", "b", "a/x"}) writeFile(two.path / "src" / name, name);
+    std::string error;
+    for (TempDir* d : {&one, &two}) {
+        PackageSpec package = smallSpec();
+        package.entries.clear();
+        ASSERT_TRUE(collectSourceTree(*d / "src", package.entries, error)) << error;
+        ASSERT_TRUE(buildInstaller(package, makeStub(), *d / "Setup.exe", error)) << error;
+    }
+    EXPECT_TRUE(readFile(one / "Setup.exe") == readFile(two / "Setup.exe"));
+}
+
+}  // namespace

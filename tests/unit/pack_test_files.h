@@ -1,0 +1,52 @@
+// File helpers shared by the package builder's tests: whole-file reads and writes, a
+// temporary folder of the test's own, and a stand-in installer stub.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace packtest {
+
+namespace fs = std::filesystem;
+
+inline std::string readFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void writeFile(const fs::path& path, const std::string& data)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << data;
+}
+
+// A folder of its own below the system's temporary folder, removed afterwards.
+struct TempDir {
+    fs::path path;
+    TempDir()
+    {
+        static int counter = 0;
+        path = fs::temp_directory_path() /
+               ("wbpack-test-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
+                std::to_string(counter++));
+        fs::create_directories(path);
+    }
+    ~TempDir()
+    {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
+    std::string operator/(const std::string& name) const { return (path / name).string(); }
+};
+
+// Any bytes with the bare offset record once stand in for the installer: the record at
+// byte 102, its word at 110, 123 bytes in all.
+inline std::string makeStub()
+{
+    return "MZ" + std::string(100, '\x90') + "WBPKGOFS" + std::string(4, '\xFF') + "stub tail";
+}
+
+}  // namespace packtest

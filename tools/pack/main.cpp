@@ -1,0 +1,243 @@
+// wickerbay-pack: builds an installer from a manifest and a folder, and lists, verifies
+// or unpacks one. Exit status 0 on success, 1 on a failure, 2 on a usage error.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "installer/package_format.h"
+#include "tools/pack/pack.h"
+
+namespace fs = std::filesystem;
+
+#ifndef WB_VERSION
+#define WB_VERSION "unknown"
+#endif
+
+namespace {
+
+const char kProgram[] = "wickerbay-pack";
+
+const char kHelp[] =
+    "Usage: wickerbay-pack build MANIFEST [-o SETUP.EXE] [--stub STUB.EXE]\n"
+    "       wickerbay-pack list SETUP.EXE\n"
+    "       wickerbay-pack verify SETUP.EXE\n"
+    "       wickerbay-pack extract SETUP.EXE DIR\n"
+    "       wickerbay-pack --help | --version\n"
+    "\n"
+    "build    writes the installer: the stub, then the package made from the manifest's\n"
+    "         header fields, shortcuts and source folder. The output defaults to\n"
+    "         Setup.exe, the stub to the Wickerbay.exe beside this program.\n"
+    "list     prints the header, the shortcut table and the entry tree with sizes.\n"
+    "verify   reads the whole package and checks it; one line per problem found.\n"
+    "extract  recreates the entry tree in DIR, which must be empty or new.\n"
+    "\n"
+    "Exit status: 0 success, 1 failure, 2 usage error.\n";
+
+int usageError(const std::string& message)
+{
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kProgram, message.c_str(), kProgram);
+    return 2;
+}
+
+int failure(const std::string& message)
+{
+    std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
+    return 1;
+}
+
+int reportProblems(const std::string& path, const std::vector<std::string>& problems)
+{
+    for (const std::string& p : problems) std::fprintf(stderr, "%s: %s: %s\n", kProgram, path.c_str(), p.c_str());
+    return 1;
+}
+
+std::string plural(std::uint64_t n, const char* one, const char* many)
+{
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// ---- build --------------------------------------------------------------------------
+
+// Builds small enough to finish at once draw no bar.
+constexpr std::uint64_t kProgressThreshold = 16u << 20;
+
+struct ProgressBar {
+    int shownPercent = -1;
+};
+
+void drawProgressBar(std::uint64_t done, std::uint64_t total, void* context)
+{
+    ProgressBar& bar = *static_cast<ProgressBar*>(context);
+    int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
+    if (percent == bar.shownPercent) return;
+    bar.shownPercent = percent;
+    const int width = 40;
+    int filled = percent * width / 100;
+    std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(), std::string(width - filled, '.').c_str(),
+                 percent);
+    std::fflush(stderr);
+}
+
+std::string defaultStubPath(const char* argv0)
+{
+    std::error_code ec;
+    fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    if (ec) self = fs::path(argv0);
+    return (self.parent_path() / "Wickerbay.exe").string();
+}
+
+int runBuild(const std::vector<std::string>& args, const char* argv0)
+{
+    std::string manifest, outPath = "Setup.exe", stubPath;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "-o" || a == "--stub") {
+            if (i + 1 == args.size()) return usageError(a + " needs a file name");
+            (a == "-o" ? outPath : stubPath) = args[++i];
+        } else if (a.size() > 1 && a[0] == '-') {
+            return usageError("unknown option " + a);
+        } else if (manifest.empty()) {
+            manifest = a;
+        } else {
+            return usageError("build takes one manifest");
+        }
+    }
+    if (manifest.empty()) return usageError("build needs a manifest");
+    if (stubPath.empty()) stubPath = defaultStubPath(argv0);
+
+    std::string error, stub;
+    wbpack::PackageSpec package;
+    if (!wbpack::loadPackageSpec(manifest, package, error)) return failure(error);
+    if (!wbpack::readStubFile(stubPath, stub, error)) return failure(error);
+    std::error_code ec;
+    if (fs::equivalent(fs::path(outPath), fs::path(stubPath), ec))
+        return failure(outPath + ": is the stub itself; choose another output file");
+
+    std::uint64_t total = 0, files = 0, dirs = 0;
+    for (const wbpack::PackEntry& e : package.entries) {
+        if (e.kind == wbpack::kEntryFile) ++files, total += e.size;
+        if (e.kind == wbpack::kEntryEnterDir) ++dirs;
+    }
+    ProgressBar bar;
+    wbpack::BuildProgress progress;
+    bool showBar = isatty(STDERR_FILENO) && total >= kProgressThreshold;
+    if (showBar) {
+        progress.report = drawProgressBar;
+        progress.context = &bar;
+    }
+    bool built = wbpack::buildInstaller(package, stub, outPath, error, progress);
+    if (showBar) std::fputc('\n', stderr);
+    if (!built) return failure(error);
+    std::printf("%s: %s, %s, %s, %llu bytes of files\n", outPath.c_str(), plural(files, "file", "files").c_str(),
+                plural(dirs, "directory", "directories").c_str(),
+                plural(package.shortcuts.size(), "shortcut", "shortcuts").c_str(),
+                static_cast<unsigned long long>(total));
+    return 0;
+}
+
+// ---- list ---------------------------------------------------------------------------
+
+void printField(const char* label, const std::string& value)
+{
+    std::printf("%-18s%s\n", label, wbpack::printable(value).c_str());
+}
+
+void printListing(const std::string& path, const wbpack::PackageListing& l)
+{
+    std::printf("Installer:        %s\n", path.c_str());
+    if (!l.foundRecord) return;
+    std::printf("Package offset:   %lu\n", static_cast<unsigned long>(l.packageOffset));
+    if (!l.haveTotal) return;
+    std::printf("Package total:    %lu\n", static_cast<unsigned long>(l.packageTotal));
+    if (l.blockSizeDigit) std::printf("bzip2 block size: %c\n", l.blockSizeDigit);
+    if (!l.haveHeader) return;
+    const wbpack::PackageHeader& h = l.header;
+    printField("Product:", h.productName);
+    printField("Install dir:", h.installDir);
+    printField("Run command:", h.runCommand);
+    printField("Web address:", h.webAddress);
+    printField("Publisher:", h.publisher);
+    std::printf("Licence text:     %s\n",
+                h.licenceText.empty() ? "none" : plural(h.licenceText.size(), "byte", "bytes").c_str());
+
+    std::printf("\nShortcuts: %ld\n", static_cast<long>(l.shortcutCount));
+    for (std::size_t i = 0; i < l.shortcuts.size(); ++i) {
+        const wbpack::ShortcutSpec& s = l.shortcuts[i];
+        std::printf("%4zu  link:        %s\n", i + 1, wbpack::printable(s.linkPath).c_str());
+        std::printf("      target:      %s\n", wbpack::printable(s.target).c_str());
+        std::printf("      working dir: %s\n", wbpack::printable(s.workingDir).c_str());
+        std::printf("      arguments:   %s\n", wbpack::printable(s.arguments).c_str());
+        std::printf("      description: %s\n", wbpack::printable(s.description).c_str());
+    }
+
+    std::printf("\n    Length  Name\n----------  ----\n");
+    for (const wbpack::ListedEntry& e : l.entries) {
+        std::string name = wbpack::printable(e.path);
+        if (e.tag == wbformat::kTagFile)
+            std::printf("%10lu  %s\n", static_cast<unsigned long>(e.size), name.c_str());
+        else if (e.tag == wbformat::kTagEnterDir)
+            std::printf("%10s  %s/\n", "", name.c_str());
+        else if (e.tag != wbformat::kTagLeaveDir)
+            std::printf("%10s  (unknown tag %d in %s/)\n", "", e.tag, name.c_str());
+    }
+    std::printf("----------  -------\n%10llu  %s, %s\n", static_cast<unsigned long long>(l.sumOfFileSizes),
+                plural(l.fileCount, "file", "files").c_str(),
+                plural(l.directoryCount, "directory", "directories").c_str());
+    if (l.trailingBytes > 0)
+        std::printf("(%s after the end of the bzip2 stream)\n", plural(l.trailingBytes, "byte", "bytes").c_str());
+}
+
+// ---- main ---------------------------------------------------------------------------
+
+int runRead(const std::string& command, const std::vector<std::string>& args)
+{
+    std::size_t wanted = command == "extract" ? 2 : 1;
+    for (const std::string& a : args) {
+        if (a.size() > 1 && a[0] == '-') return usageError("unknown option " + a);
+    }
+    if (args.size() != wanted)
+        return usageError(command + (wanted == 2 ? " needs an installer and a folder" : " needs one installer"));
+    const std::string& path = args[0];
+    wbpack::ReadOptions options;
+    if (command == "extract") options.extractDir = args[1];
+    wbpack::PackageListing listing;
+    std::vector<std::string> problems;
+    bool sound = wbpack::readPackageFile(path, options, listing, problems);
+    if (command == "list") printListing(path, listing);
+    if (!sound) return reportProblems(path, problems);
+    if (command == "verify")
+        std::printf("%s: sound: %s, %s, %s, total %lu bytes\n", path.c_str(),
+                    plural(listing.fileCount, "file", "files").c_str(),
+                    plural(listing.directoryCount, "directory", "directories").c_str(),
+                    plural(listing.shortcuts.size(), "shortcut", "shortcuts").c_str(),
+                    static_cast<unsigned long>(listing.packageTotal));
+    if (command == "extract")
+        std::printf("%s: extracted %s and %s into %s\n", path.c_str(),
+                    plural(listing.fileCount, "file", "files").c_str(),
+                    plural(listing.directoryCount, "directory", "directories").c_str(), args[1].c_str());
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) return usageError("no command given");
+    std::string command = argv[1];
+    std::vector<std::string> args(argv + 2, argv + argc);
+    if (command == "--help" || command == "-h") {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (command == "--version") {
+        std::printf("%s %s\n", kProgram, WB_VERSION);
+        return 0;
+    }
+    if (command == "build") return runBuild(args, argv[0]);
+    if (command == "list" || command == "verify" || command == "extract") return runRead(command, args);
+    return usageError("unknown command " + command);
+}

@@ -1,0 +1,200 @@
+// Reading a manifest into a package: the launcher's own configuration parser gives the
+// tree; this file checks its keys and gathers the licence text and the source folder.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "installer/package_format.h"
+#include "launcher/config.h"
+#include "tools/pack/pack_internal.h"
+
+namespace fs = std::filesystem;
+
+namespace wbpack {
+
+namespace {
+
+struct ManifestKey {
+    const char* name;
+    std::string* value;
+    bool required;
+    bool seen;
+};
+
+std::string hex2(unsigned char c)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", c);
+    return text;
+}
+
+// Reads the plain `key = "value"` items of one block into the given fields. Siblings
+// are walked directly: the parser's lookup would stop at the first of several
+// `shortcut` blocks.
+bool readKeys(ConfigNode* block, const std::string& where, std::vector<ManifestKey>& keys,
+              const std::string& manifestPath, std::string& error)
+{
+    std::string known;
+    for (const ManifestKey& k : keys) known += std::string(known.empty() ? "" : ", ") + k.name;
+    for (ConfigNode* n = block->firstChild; n; n = n->nextSibling) {
+        if (where == "package" && std::strcmp(n->name, "shortcut") == 0) continue;
+        ManifestKey* key = nullptr;
+        for (ManifestKey& k : keys) {
+            if (std::strcmp(n->name, k.name) == 0) key = &k;
+        }
+        std::string shown = manifestPath + ": " + where + ": ";
+        if (!key) {
+            error = shown + "unknown key \"" + printable(n->name) + "\" (known: " + known +
+                    (where == "package" ? ", shortcut)" : ")");
+            return false;
+        }
+        if (key->seen) {
+            error = shown + key->name + " is given twice";
+            return false;
+        }
+        if (!n->value || n->firstChild) {
+            error = shown + key->name + " needs a value: " + key->name + " = \"...\"";
+            return false;
+        }
+        key->seen = true;
+        *key->value = n->value;
+        // The parser cuts longer tokens at its buffer's size without telling; a value
+        // that fills the buffer may have lost its end.
+        if (key->value->size() >= static_cast<std::size_t>(kConfigTokenBufferSize - 1)) {
+            error = shown + key->name + " is " + std::to_string(kConfigTokenBufferSize - 1) +
+                    " bytes or longer; a manifest value holds at most " +
+                    std::to_string(kConfigTokenBufferSize - 2);
+            return false;
+        }
+        std::size_t bad = findControlCharacter(*key->value);
+        if (bad != std::string::npos) {
+            error = shown + key->name + " holds the control character " +
+                    hex2(static_cast<unsigned char>((*key->value)[bad])) + " at byte " + std::to_string(bad + 1) +
+                    ": in quoted values \\t \\n \\r \\b and \\e are escapes, so write \\\\ for a backslash";
+            return false;
+        }
+    }
+    for (const ManifestKey& k : keys) {
+        if (k.required && !k.seen) {
+            error = manifestPath + ": " + where + ": " + k.name + " is missing";
+            return false;
+        }
+    }
+    return true;
+}
+
+fs::path besideManifest(const std::string& manifestPath, const std::string& relative)
+{
+    fs::path p(relative);
+    if (p.is_absolute()) return p;
+    fs::path dir = fs::path(manifestPath).parent_path();
+    return dir.empty() ? p : dir / p;
+}
+
+bool readLicence(const fs::path& path, std::string& text, std::string& error)
+{
+    std::string shown = path.string();
+    FILE* f = std::fopen(shown.c_str(), "rb");
+    if (!f) {
+        error = shown + ": cannot open the licence text: " + std::strerror(errno);
+        return false;
+    }
+    // Read at most one byte beyond what could fit, to know it is too long.
+    std::string raw;
+    char buffer[65536];
+    std::size_t got;
+    while (raw.size() <= 2 * wbformat::kMaxCountedString && (got = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+        raw.append(buffer, got);
+    bool readFailed = std::ferror(f) != 0;
+    std::fclose(f);
+    if (readFailed) {
+        error = shown + ": read error";
+        return false;
+    }
+    text = toCrLf(raw);
+    if (text.size() > wbformat::kMaxCountedString) {
+        error = shown + ": the licence text is " + (raw.size() > 2 * wbformat::kMaxCountedString ? "over " : "") +
+                std::to_string(text.size()) + " bytes with CR LF line ends; a package string holds at most 65535";
+        return false;
+    }
+    if (text.find('\0') != std::string::npos) {
+        error = shown + ": the licence text holds a zero byte; is it a plain text file?";
+        return false;
+    }
+    return true;
+}
+
+bool readShortcut(ConfigNode* block, int number, const std::string& manifestPath, ShortcutSpec& s,
+                  std::string& error)
+{
+    std::vector<ManifestKey> keys = {
+        {"link", &s.linkPath, true, false},     {"target", &s.target, true, false},
+        {"workingDir", &s.workingDir, false, false}, {"arguments", &s.arguments, false, false},
+        {"description", &s.description, false, false},
+    };
+    return readKeys(block, "package: shortcut " + std::to_string(number), keys, manifestPath, error);
+}
+
+}  // namespace
+
+std::string toCrLf(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
+        out += text[i];
+    }
+    return out;
+}
+
+bool loadPackageSpec(const std::string& manifestPath, PackageSpec& package, std::string& error)
+{
+    ConfigNode* root = loadConfig(manifestPath.c_str());
+    if (!root) {
+        error = manifestPath + ": cannot read the manifest (missing, unreadable or empty)";
+        return false;
+    }
+    ConfigNode* packageBlock = nullptr;
+    bool ok = true;
+    for (ConfigNode* n = root->firstChild; n && ok; n = n->nextSibling) {
+        if (std::strcmp(n->name, "package") != 0 || packageBlock) {
+            error = manifestPath + ": unexpected top-level item \"" + printable(n->name) +
+                    "\": a manifest holds one package block";
+            ok = false;
+        }
+        packageBlock = n;
+    }
+    if (ok && !packageBlock) {
+        error = manifestPath + ": no package block";
+        ok = false;
+    }
+
+    std::string licence, source;
+    PackageHeader& h = package.header;
+    std::vector<ManifestKey> keys = {
+        {"product", &h.productName, true, false}, {"installDir", &h.installDir, true, false},
+        {"run", &h.runCommand, false, false},     {"website", &h.webAddress, false, false},
+        {"publisher", &h.publisher, false, false}, {"licence", &licence, false, false},
+        {"source", &source, true, false},
+    };
+    if (ok) ok = readKeys(packageBlock, "package", keys, manifestPath, error);
+    for (ConfigNode* n = ok ? packageBlock->firstChild : nullptr; n && ok; n = n->nextSibling) {
+        if (std::strcmp(n->name, "shortcut") != 0) continue;
+        package.shortcuts.emplace_back();
+        ok = readShortcut(n, static_cast<int>(package.shortcuts.size()), manifestPath, package.shortcuts.back(), error);
+    }
+    freeConfig(root);
+    if (!ok) return false;
+
+    if (h.installDir.empty()) {
+        error = manifestPath + ": package: installDir is empty";
+        return false;
+    }
+    if (!licence.empty() && !readLicence(besideManifest(manifestPath, licence), h.licenceText, error))
+        return false;
+    return collectSourceTree(besideManifest(manifestPath, source).string(), package.entries, error);
+}
+
+}  // namespace wbpack

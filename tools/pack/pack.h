@@ -1,0 +1,172 @@
+// The package builder's library: it turns a manifest and a folder into an installer file
+// (installer stub + package total + one bzip2 stream), and reads such a file back to list,
+// check or unpack it. The command-line tool wickerbay-pack is a thin layer over this, and
+// the installer's end-to-end tests link it to make test installers in-process, so it
+// builds on the host and for Windows alike.
+//
+// Failures are reported as text: a function that can fail returns false and leaves one
+// complete message in `error`; the package reader collects every problem it finds.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace wbpack {
+
+// The six texts at the start of the decompressed stream, in stream order.
+struct PackageHeader {
+    std::string productName;
+    std::string installDir;
+    std::string runCommand;   // empty: the installer offers to run nothing
+    std::string webAddress;
+    std::string publisher;
+    std::string licenceText;  // empty: no licence window
+};
+
+// One shortcut record, five counted strings in this order.
+struct ShortcutSpec {
+    std::string linkPath;     // may hold $D, $P, $S, $s
+    std::string target;
+    std::string workingDir;
+    std::string arguments;
+    std::string description;
+};
+
+enum EntryKind { kEntryFile, kEntryEnterDir, kEntryLeaveDir };
+
+// One entry of the entry stream to be written. A file's bytes come either from disk
+// (sourcePath set, size taken when the tree was walked) or from memory (data).
+struct PackEntry {
+    EntryKind kind = kEntryFile;
+    std::string name;         // one path component; empty for a leave entry
+    std::uint64_t size = 0;   // file entries only
+    std::string sourcePath;   // empty: the bytes are in data
+    std::string data;
+};
+
+PackEntry memoryFileEntry(const std::string& name, const std::string& data);
+PackEntry diskFileEntry(const std::string& name, const std::string& sourcePath, std::uint64_t size);
+PackEntry enterDirEntry(const std::string& name);
+PackEntry leaveDirEntry();
+
+struct PackageSpec {
+    PackageHeader header;
+    std::vector<ShortcutSpec> shortcuts;
+    std::vector<PackEntry> entries;
+};
+
+// Called while a package is written, with the file bytes packed so far and in all.
+struct BuildProgress {
+    void (*report)(std::uint64_t done, std::uint64_t total, void* context) = nullptr;
+    void* context = nullptr;
+};
+
+// ---- Building -----------------------------------------------------------------------
+
+// Checks everything the format and the installer demand of a package before a single
+// byte is written: the string limits, at most 256 shortcuts, names that are single safe
+// components, balanced directories, file sizes and their total within 32 bits. It also
+// refuses names that Windows cannot create (<>"|?* and control characters) and two names
+// in one directory that differ only in case, since either would lose a file on install.
+bool checkPackageSpec(const PackageSpec& package, std::string& error);
+
+// Reads a stub and checks that it carries the package offset record exactly once, still
+// unset (0xFFFFFFFF). recordPosition receives the record's byte position.
+bool readStubFile(const std::string& path, std::string& stub, std::string& error);
+bool findOffsetRecord(const std::string& stub, std::size_t& recordPosition, std::string& error);
+
+// Writes stub + total + package to outPath. The bytes go to a temporary file beside
+// outPath that is renamed into place only when everything succeeded, so a refused or
+// failed build never leaves a file behind (nor destroys an older one).
+bool buildInstaller(const PackageSpec& package, const std::string& stub, const std::string& outPath,
+                    std::string& error, const BuildProgress& progress = BuildProgress());
+
+// Writes stub + the given total + one bzip2 stream holding exactly `stream`, with no
+// checks at all: for tests that need packages the builder refuses to make (unknown tags,
+// unsafe names, unbalanced directories, wrong totals, too many shortcuts). The stub must
+// still carry the offset record once.
+bool writeRawInstaller(const std::string& stub, std::uint32_t total, const std::string& stream,
+                       const std::string& outPath, std::string& error);
+
+// The package's encodings, for building raw streams and golden bytes.
+std::string encodeU32(std::uint32_t value);
+std::string encodeCountedString(const std::string& text);
+std::string encodeHeader(const PackageHeader& header, const std::vector<ShortcutSpec>& shortcuts);
+std::string encodeFileEntry(const std::string& name, const std::string& data);
+std::string encodeEnterDir(const std::string& name);
+std::string encodeLeaveDir();
+
+// ---- Manifests and source folders --------------------------------------------------
+
+// Loads a manifest (the launcher's configuration syntax, one top-level `package` block)
+// into a package: header, licence text with CR LF line ends, shortcuts, and the source
+// folder's entry tree. Relative paths are taken from the manifest's folder. The format's
+// limits are left to buildInstaller, which checks them for every caller.
+bool loadPackageSpec(const std::string& manifestPath, PackageSpec& package, std::string& error);
+
+// Turns the bare LF line ends of a text into CR LF; CR LF stays as it is.
+std::string toCrLf(const std::string& text);
+
+// Walks a folder into entries: a top-level __uninst.exe first, then each directory's
+// entries in byte-wise name order, directories entered and left around their contents.
+// Refuses symbolic links that lead outside the folder, loops, and anything but files
+// and directories.
+bool collectSourceTree(const std::string& sourceDir, std::vector<PackEntry>& entries, std::string& error);
+
+// ---- Reading ------------------------------------------------------------------------
+
+// What the reader reads from: an open file, or bytes in memory (file == nullptr).
+struct PackageInput {
+    FILE* file = nullptr;
+    const unsigned char* bytes = nullptr;
+    std::size_t size = 0;
+    std::size_t position = 0;
+};
+
+struct ListedEntry {
+    int tag = 0;              // kTagFile, kTagEnterDir, kTagLeaveDir, or an unknown tag
+    std::string path;         // the entry's path below the install directory, '/'-joined
+    std::uint32_t size = 0;   // file entries only
+};
+
+struct PackageListing {
+    bool foundRecord = false;
+    std::uint64_t recordPosition = 0;
+    std::uint32_t packageOffset = 0;
+    bool haveTotal = false;
+    std::uint32_t packageTotal = 0;
+    char blockSizeDigit = 0;  // '1'..'9' when the stream begins with "BZh"
+    bool haveHeader = false;
+    PackageHeader header;
+    std::int32_t shortcutCount = 0;
+    std::vector<ShortcutSpec> shortcuts;   // at most 256 are kept
+    std::vector<ListedEntry> entries;
+    std::uint64_t fileCount = 0;
+    std::uint64_t directoryCount = 0;
+    std::uint64_t sumOfFileSizes = 0;
+    std::uint64_t decompressedSize = 0;
+    std::uint64_t trailingBytes = 0;       // after the end of the bzip2 stream
+    bool complete = false;                 // the whole stream was read to its end
+};
+
+struct ReadOptions {
+    std::string extractDir;               // set: recreate the entry tree below it
+    std::uint64_t maxDecompressed = 0;    // 0: no limit; the fuzzer bounds its work
+    std::size_t maxProblems = 50;         // further problems are only counted
+};
+
+// Reads a whole installer file: offset record, package total, bzip2 stream, header,
+// shortcuts, entries. Every problem becomes one line in `problems`; the result is true
+// when there are none. The reader never trusts a length it has not checked.
+bool readPackage(PackageInput& input, const ReadOptions& options, PackageListing& listing,
+                 std::vector<std::string>& problems);
+bool readPackageFile(const std::string& path, const ReadOptions& options, PackageListing& listing,
+                     std::vector<std::string>& problems);
+
+// A name or text as printable ASCII: other bytes become \xNN, so a hostile package
+// cannot write control sequences to the terminal.
+std::string printable(const std::string& text);
+
+}  // namespace wbpack

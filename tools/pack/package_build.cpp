@@ -1,0 +1,395 @@
+// Checking a package against the format's rules, patching the stub, and writing the
+// installer file so that it appears only when it is complete.
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <set>
+
+#include "installer/package_format.h"
+#include "tools/pack/pack_internal.h"
+
+namespace fs = std::filesystem;
+
+namespace wbpack {
+
+PackEntry memoryFileEntry(const std::string& name, const std::string& data)
+{
+    PackEntry e;
+    e.kind = kEntryFile;
+    e.name = name;
+    e.size = data.size();
+    e.data = data;
+    return e;
+}
+
+PackEntry diskFileEntry(const std::string& name, const std::string& sourcePath, std::uint64_t size)
+{
+    PackEntry e;
+    e.kind = kEntryFile;
+    e.name = name;
+    e.size = size;
+    e.sourcePath = sourcePath;
+    return e;
+}
+
+PackEntry enterDirEntry(const std::string& name)
+{
+    PackEntry e;
+    e.kind = kEntryEnterDir;
+    e.name = name;
+    return e;
+}
+
+PackEntry leaveDirEntry()
+{
+    PackEntry e;
+    e.kind = kEntryLeaveDir;
+    return e;
+}
+
+// ---- Rules --------------------------------------------------------------------------
+
+static bool checkCountedString(const std::string& text, const std::string& label, std::string& error)
+{
+    if (text.size() > wbformat::kMaxCountedString) {
+        error = label + " is " + std::to_string(text.size()) + " bytes; a package string holds at most 65535";
+        return false;
+    }
+    if (text.find('\0') != std::string::npos) {
+        error = label + " holds a zero byte, which a package string cannot carry";
+        return false;
+    }
+    return true;
+}
+
+static std::string inDirectory(const std::string& dirPath)
+{
+    return dirPath.empty() ? "at the top level" : "in " + printable(dirPath);
+}
+
+// Windows refuses these in file names; the installer would silently fail to create the
+// file, so such a name is refused here rather than lost on the user's machine.
+static bool windowsAcceptsName(const std::string& name)
+{
+    for (unsigned char c : name) {
+        if (c < 0x20 || std::strchr("<>\"|?*", c) != nullptr) return false;
+    }
+    return true;
+}
+
+static std::string foldCase(const std::string& name)
+{
+    std::string folded = name;
+    for (char& c : folded) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return folded;
+}
+
+static bool checkEntryName(const std::string& name, const std::string& dirPath,
+                           std::set<std::string>& seenInDir, std::string& error)
+{
+    std::string shortName = name.size() > 60 ? name.substr(0, 60) + "..." : name;
+    std::string shown = "entry name \"" + printable(shortName) + "\" " + inDirectory(dirPath);
+    if (name.size() > wbformat::kMaxCountedString) {
+        error = shown + " is " + std::to_string(name.size()) + " bytes; a package string holds at most 65535";
+        return false;
+    }
+    if (!wbformat::isSafeEntryName(name.data(), name.size())) {
+        error = "unsafe " + shown + ": a name must be a single path component (no \\ / or :, not . or ..)";
+        return false;
+    }
+    if (!windowsAcceptsName(name)) {
+        error = shown + ": Windows allows no <>\"|?* or control characters in file names";
+        return false;
+    }
+    // Windows file names ignore case: a second name that differs only in case would
+    // overwrite the first when the package is installed.
+    if (!seenInDir.insert(foldCase(name)).second) {
+        error = shown + ": another entry there has the same name, ignoring case";
+        return false;
+    }
+    return true;
+}
+
+bool checkPackageSpec(const PackageSpec& package, std::string& error)
+{
+    const PackageHeader& h = package.header;
+    if (!checkCountedString(h.productName, "product name", error) ||
+        !checkCountedString(h.installDir, "install directory", error) ||
+        !checkCountedString(h.runCommand, "run command", error) ||
+        !checkCountedString(h.webAddress, "web address", error) ||
+        !checkCountedString(h.publisher, "publisher", error) ||
+        !checkCountedString(h.licenceText, "licence text", error))
+        return false;
+
+    if (package.shortcuts.size() > static_cast<std::size_t>(wbformat::kMaxShortcuts)) {
+        error = std::to_string(package.shortcuts.size()) + " shortcuts; a package holds at most 256";
+        return false;
+    }
+    for (std::size_t i = 0; i < package.shortcuts.size(); ++i) {
+        const ShortcutSpec& s = package.shortcuts[i];
+        std::string label = "shortcut " + std::to_string(i + 1) + " ";
+        if (!checkCountedString(s.linkPath, label + "link", error) ||
+            !checkCountedString(s.target, label + "target", error) ||
+            !checkCountedString(s.workingDir, label + "working directory", error) ||
+            !checkCountedString(s.arguments, label + "arguments", error) ||
+            !checkCountedString(s.description, label + "description", error))
+            return false;
+    }
+
+    std::vector<std::string> dirPaths(1);          // the path of each open directory
+    std::vector<std::set<std::string>> namesSeen(1);
+    std::uint64_t total = 0;
+    for (const PackEntry& e : package.entries) {
+        if (e.kind == kEntryLeaveDir) {
+            if (dirPaths.size() == 1) {
+                error = "a leave-directory entry at the top level has no directory to leave";
+                return false;
+            }
+            dirPaths.pop_back();
+            namesSeen.pop_back();
+            continue;
+        }
+        const std::string& dir = dirPaths.back();
+        if (!checkEntryName(e.name, dir, namesSeen.back(), error)) return false;
+        std::string path = dir.empty() ? e.name : dir + "/" + e.name;
+        if (e.kind == kEntryEnterDir) {
+            dirPaths.push_back(path);
+            namesSeen.emplace_back();
+            continue;
+        }
+        std::uint64_t size = e.sourcePath.empty() ? e.data.size() : e.size;
+        if (size > 0xFFFFFFFFu) {
+            std::string shown = e.sourcePath.empty() ? printable(path) : e.sourcePath;
+            error = shown + ": " + std::to_string(size) + " bytes; a file in a package holds at most 4294967295";
+            return false;
+        }
+        total += size;
+    }
+    if (dirPaths.size() > 1) {
+        error = "directory " + printable(dirPaths.back()) + " is entered but never left";
+        return false;
+    }
+    if (total > 0xFFFFFFFFu) {
+        error = "the files add up to " + std::to_string(total) + " bytes; a package holds at most 4294967295";
+        return false;
+    }
+    return true;
+}
+
+// ---- The stub -----------------------------------------------------------------------
+
+bool findOffsetRecord(const std::string& stub, std::size_t& recordPosition, std::string& error)
+{
+    const std::string marker(wbformat::kOffsetMarker, wbformat::kOffsetMarkerSize);
+    std::size_t count = 0;
+    for (std::size_t at = stub.find(marker); at != std::string::npos; at = stub.find(marker, at + 1)) {
+        if (count++ == 0) recordPosition = at;
+    }
+    if (count != 1) {
+        error = "the package offset record (WBPKGOFS) occurs " + std::to_string(count) +
+                " times in the stub; it must occur exactly once";
+        return false;
+    }
+    if (recordPosition + wbformat::kOffsetRecordSize > stub.size()) {
+        error = "the stub ends inside its package offset record";
+        return false;
+    }
+    std::uint32_t word = 0;
+    for (int i = 3; i >= 0; --i)
+        word = (word << 8) | static_cast<unsigned char>(stub[recordPosition + wbformat::kOffsetMarkerSize + i]);
+    if (word != wbformat::kNoPackage) {
+        error = "the stub already carries a package (its offset word is " + std::to_string(word) +
+                "); use a bare installer stub";
+        return false;
+    }
+    // The installer seeks to its package with a signed 32-bit file position.
+    if (stub.size() > 0x7FFFFFFFu) {
+        error = "the stub is " + std::to_string(stub.size()) + " bytes; a package must begin within 2 GiB";
+        return false;
+    }
+    return true;
+}
+
+bool readStubFile(const std::string& path, std::string& stub, std::string& error)
+{
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        error = "stub " + path + ": cannot open: " + std::strerror(errno);
+        return false;
+    }
+    stub.clear();
+    char buffer[65536];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) stub.append(buffer, got);
+    bool readFailed = std::ferror(f) != 0;
+    std::fclose(f);
+    if (readFailed) {
+        error = "stub " + path + ": read error";
+        return false;
+    }
+    std::size_t position;
+    std::string why;
+    if (!findOffsetRecord(stub, position, why)) {
+        error = "stub " + path + ": " + why;
+        return false;
+    }
+    return true;
+}
+
+// ---- The output file ----------------------------------------------------------------
+
+// The installer file is written under this name beside the target and renamed into
+// place at the end: a refused or failed build leaves neither a partial file nor a gap
+// where an older installer was.
+static std::string temporaryPath(const std::string& outPath)
+{
+    return outPath + ".wbpack-tmp";
+}
+
+static FILE* openOutput(const std::string& outPath, std::string& error)
+{
+    std::string tmp = temporaryPath(outPath);
+    FILE* f = std::fopen(tmp.c_str(), "wb");
+    if (!f) error = outPath + ": cannot create " + tmp + ": " + std::strerror(errno);
+    return f;
+}
+
+static bool finishOutput(FILE* f, bool ok, const std::string& outPath, std::string& error)
+{
+    std::string tmp = temporaryPath(outPath);
+    if (ok && (std::fflush(f) != 0 || std::ferror(f))) {
+        error = outPath + ": cannot write: " + std::strerror(errno);
+        ok = false;
+    }
+    if (std::fclose(f) != 0 && ok) {
+        error = outPath + ": cannot write: " + std::strerror(errno);
+        ok = false;
+    }
+    std::error_code ec;
+    if (ok) {
+        fs::rename(fs::path(tmp), fs::path(outPath), ec);
+        if (ec) {
+            error = outPath + ": cannot rename " + tmp + " into place: " + ec.message();
+            ok = false;
+        }
+    }
+    if (!ok) fs::remove(fs::path(tmp), ec);
+    return ok;
+}
+
+// The stub with its offset word set to its own length, then the package total.
+static bool writeStubAndTotal(FILE* f, const std::string& stub, std::size_t recordPosition,
+                              std::uint32_t total, std::string& error)
+{
+    std::size_t wordAt = recordPosition + wbformat::kOffsetMarkerSize;
+    std::string offset = encodeU32(static_cast<std::uint32_t>(stub.size()));
+    std::string totalBytes = encodeU32(total);
+    bool ok = std::fwrite(stub.data(), 1, wordAt, f) == wordAt &&
+              std::fwrite(offset.data(), 1, 4, f) == 4 &&
+              std::fwrite(stub.data() + wordAt + 4, 1, stub.size() - wordAt - 4, f) == stub.size() - wordAt - 4 &&
+              std::fwrite(totalBytes.data(), 1, 4, f) == 4;
+    if (!ok) error = std::string("cannot write the output file: ") + std::strerror(errno);
+    return ok;
+}
+
+static void writeEntries(PackageWriter& writer, const std::vector<PackEntry>& entries,
+                         std::uint64_t total, const BuildProgress& progress)
+{
+    std::uint64_t done = 0;
+    for (const PackEntry& e : entries) {
+        if (writer.failed) return;
+        unsigned char tag = e.kind == kEntryFile ? wbformat::kTagFile
+                            : e.kind == kEntryEnterDir ? wbformat::kTagEnterDir
+                                                      : wbformat::kTagLeaveDir;
+        writePackageBytes(writer, &tag, 1);
+        if (e.kind == kEntryLeaveDir) continue;
+        if (e.kind == kEntryEnterDir) {
+            writeCountedString(writer, e.name);
+            continue;
+        }
+        if (e.sourcePath.empty()) {
+            writeU32(writer, static_cast<std::uint32_t>(e.data.size()));
+            writeCountedString(writer, e.name);
+            writePackageBytes(writer, e.data.data(), e.data.size());
+            done += e.data.size();
+            if (progress.report) progress.report(done, total, progress.context);
+            continue;
+        }
+        writeU32(writer, static_cast<std::uint32_t>(e.size));
+        writeCountedString(writer, e.name);
+        FILE* in = std::fopen(e.sourcePath.c_str(), "rb");
+        if (!in) {
+            writer.failed = true;
+            writer.error = e.sourcePath + ": cannot open: " + std::strerror(errno);
+            return;
+        }
+        writeFileData(writer, in, e.size, e.sourcePath, progress, done, total);
+        std::fclose(in);
+    }
+}
+
+static std::uint64_t sumOfFileSizes(const std::vector<PackEntry>& entries)
+{
+    std::uint64_t total = 0;
+    for (const PackEntry& e : entries) {
+        if (e.kind == kEntryFile) total += e.sourcePath.empty() ? e.data.size() : e.size;
+    }
+    return total;
+}
+
+bool buildInstaller(const PackageSpec& package, const std::string& stub, const std::string& outPath,
+                    std::string& error, const BuildProgress& progress)
+{
+    std::size_t recordPosition;
+    std::string why;
+    if (!checkPackageSpec(package, error)) return false;
+    if (!findOffsetRecord(stub, recordPosition, why)) {
+        error = "stub: " + why;
+        return false;
+    }
+    std::uint64_t total = sumOfFileSizes(package.entries);
+
+    FILE* f = openOutput(outPath, error);
+    if (!f) return false;
+    PackageWriter writer;
+    bool ok = writeStubAndTotal(f, stub, recordPosition, static_cast<std::uint32_t>(total), error) &&
+              beginPackageStream(writer, f);
+    if (ok) {
+        writeHeader(writer, package.header, package.shortcuts);
+        writeEntries(writer, package.entries, total, progress);
+        ok = endPackageStream(writer);
+        if (!ok) error = writer.error;
+    } else if (writer.failed) {
+        error = writer.error;
+    }
+    releasePackageStream(writer);
+    return finishOutput(f, ok, outPath, error);
+}
+
+bool writeRawInstaller(const std::string& stub, std::uint32_t total, const std::string& stream,
+                       const std::string& outPath, std::string& error)
+{
+    std::size_t recordPosition;
+    std::string why;
+    if (!findOffsetRecord(stub, recordPosition, why)) {
+        error = "stub: " + why;
+        return false;
+    }
+    FILE* f = openOutput(outPath, error);
+    if (!f) return false;
+    PackageWriter writer;
+    bool ok = writeStubAndTotal(f, stub, recordPosition, total, error) && beginPackageStream(writer, f);
+    if (ok) {
+        writePackageBytes(writer, stream.data(), stream.size());
+        ok = endPackageStream(writer);
+        if (!ok) error = writer.error;
+    } else if (writer.failed) {
+        error = writer.error;
+    }
+    releasePackageStream(writer);
+    return finishOutput(f, ok, outPath, error);
+}
+
+}  // namespace wbpack

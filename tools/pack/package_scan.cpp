@@ -1,0 +1,580 @@
+// Reading an installer file back: the offset record, the package total, the bzip2 stream
+// and everything in it, for `list`, `verify` and `extract`. Unlike the installer, this
+// reader trusts nothing: every length is checked against what the stream delivered, and
+// every departure from the format becomes one line of text.
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "installer/package_format.h"
+#include "tools/pack/pack_internal.h"
+
+namespace fs = std::filesystem;
+
+namespace wbpack {
+
+namespace {
+
+constexpr std::size_t kInputChunk = 1 << 16;
+constexpr std::size_t kOutputChunk = 1 << 16;
+
+struct Scan {
+    PackageInput* input;
+    const ReadOptions* options;
+    PackageListing* listing;
+    std::vector<std::string>* problems;
+    std::size_t problemsNotShown = 0;
+
+    // Compressed input: bytes [inBegin, inEnd) of `in` are unread; in[0] is at file
+    // position inStart.
+    std::vector<char> in;
+    std::size_t inBegin = 0;
+    std::size_t inEnd = 0;
+    std::uint64_t inStart = 0;
+    bool inputEnded = false;
+
+    // Decompressed output: bytes [outBegin, outEnd) of `out` are unread.
+    bz_stream bz{};
+    bool bzStarted = false;
+    bool streamEnded = false;   // the bzip2 stream came to its proper end
+    bool streamFailed = false;  // damaged, truncated or over the limit; already reported
+    std::vector<char> out;
+    std::size_t outBegin = 0;
+    std::size_t outEnd = 0;
+
+    // Extraction: stops for good at the first entry that would leave the folder.
+    bool extracting = false;
+    std::vector<fs::path> extractDirs;
+};
+
+void addProblem(Scan& scan, const std::string& text)
+{
+    if (scan.problems->size() < scan.options->maxProblems)
+        scan.problems->push_back(text);
+    else
+        ++scan.problemsNotShown;
+}
+
+std::uint32_t readLe32(const char* bytes)
+{
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(bytes);
+    return b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+}
+
+// ---- Compressed input ---------------------------------------------------------------
+
+std::size_t readInput(PackageInput& input, char* buffer, std::size_t size)
+{
+    if (input.file) return std::fread(buffer, 1, size, input.file);
+    std::size_t n = std::min(size, input.size - input.position);
+    if (n > 0) std::memcpy(buffer, input.bytes + input.position, n);
+    input.position += n;
+    return n;
+}
+
+// Keeps the unread bytes and appends one more chunk after them.
+void fillInput(Scan& scan)
+{
+    if (scan.inputEnded) return;
+    if (scan.inBegin > 0) {
+        std::memmove(scan.in.data(), scan.in.data() + scan.inBegin, scan.inEnd - scan.inBegin);
+        scan.inStart += scan.inBegin;
+        scan.inEnd -= scan.inBegin;
+        scan.inBegin = 0;
+    }
+    if (scan.in.size() < scan.inEnd + kInputChunk) scan.in.resize(scan.inEnd + kInputChunk);
+    std::size_t got = readInput(*scan.input, scan.in.data() + scan.inEnd, kInputChunk);
+    scan.inEnd += got;
+    if (got == 0) scan.inputEnded = true;
+}
+
+std::uint64_t inputPosition(const Scan& scan)
+{
+    return scan.inStart + scan.inBegin;
+}
+
+// ---- The offset record --------------------------------------------------------------
+
+// Finds the first record and counts the others within the program part, reading the
+// file strictly forward. Leaves the input at the package offset; false when there is
+// no package to read.
+bool findPackage(Scan& scan)
+{
+    PackageListing& l = *scan.listing;
+    const char* marker = wbformat::kOffsetMarker;
+    const std::size_t recordSize = wbformat::kOffsetRecordSize;
+    int records = 0;
+    for (;;) {
+        while (scan.inEnd - scan.inBegin < recordSize && !scan.inputEnded) fillInput(scan);
+        std::size_t available = scan.inEnd - scan.inBegin;
+        if (available < recordSize) {
+            // What is left cannot hold a whole record; a marker here was cut short.
+            std::string tail(scan.in.data() + scan.inBegin, available);
+            if (records == 0 && tail.find(std::string(marker, wbformat::kOffsetMarkerSize)) != std::string::npos)
+                addProblem(scan, "the file ends inside the package offset record");
+            break;
+        }
+        // Candidate records must lie wholly in the bytes read so far and, once the
+        // offset is known, wholly in the program part.
+        std::uint64_t lastStart = inputPosition(scan) + available - recordSize;
+        if (records > 0) {
+            if (l.packageOffset < recordSize || inputPosition(scan) > l.packageOffset - recordSize) break;
+            lastStart = std::min<std::uint64_t>(lastStart, l.packageOffset - recordSize);
+        }
+        // A match must lie wholly inside the searched range, so the range runs on past
+        // the last candidate start by the marker's length.
+        std::size_t candidates = static_cast<std::size_t>(lastStart - inputPosition(scan)) + 1;
+        const char* begin = scan.in.data() + scan.inBegin;
+        const char* end = begin + candidates - 1 + wbformat::kOffsetMarkerSize;
+        const char* hit = std::search(begin, end, marker, marker + wbformat::kOffsetMarkerSize);
+        if (hit == end) {
+            scan.inBegin += candidates;
+            continue;
+        }
+        std::uint64_t at = scan.inStart + (hit - scan.in.data());
+        if (records++ == 0) {
+            l.foundRecord = true;
+            l.recordPosition = at;
+            l.packageOffset = readLe32(hit + wbformat::kOffsetMarkerSize);
+        }
+        scan.inBegin = (hit - scan.in.data()) + 1;
+    }
+    if (records == 0) {
+        addProblem(scan, "no package offset record (WBPKGOFS) in the file");
+        return false;
+    }
+    if (l.packageOffset == wbformat::kNoPackage) {
+        addProblem(scan, "no package attached: the offset word is 0xFFFFFFFF, as in a bare installer stub");
+        return false;
+    }
+    if (records > 1) {
+        addProblem(scan, "the package offset record occurs " + std::to_string(records) +
+                             " times in the program part; it must occur exactly once");
+    }
+    if (l.packageOffset < l.recordPosition + recordSize) {
+        addProblem(scan, "the package offset " + std::to_string(l.packageOffset) +
+                             " lies before the end of the offset record at byte " +
+                             std::to_string(l.recordPosition));
+        return false;
+    }
+    // Skip forward to the package.
+    while (inputPosition(scan) < l.packageOffset) {
+        std::uint64_t skip = std::min<std::uint64_t>(scan.inEnd - scan.inBegin, l.packageOffset - inputPosition(scan));
+        scan.inBegin += static_cast<std::size_t>(skip);
+        if (inputPosition(scan) == l.packageOffset) break;
+        if (scan.inputEnded) {
+            addProblem(scan, "the package offset " + std::to_string(l.packageOffset) +
+                                 " points past the end of the file (" + std::to_string(inputPosition(scan)) +
+                                 " bytes)");
+            return false;
+        }
+        fillInput(scan);
+    }
+    return true;
+}
+
+bool readTotal(Scan& scan)
+{
+    while (scan.inEnd - scan.inBegin < wbformat::kPackageTotalSize && !scan.inputEnded) fillInput(scan);
+    if (scan.inEnd - scan.inBegin < wbformat::kPackageTotalSize) {
+        addProblem(scan, "the file ends inside the package total");
+        return false;
+    }
+    scan.listing->haveTotal = true;
+    scan.listing->packageTotal = readLe32(scan.in.data() + scan.inBegin);
+    scan.inBegin += wbformat::kPackageTotalSize;
+    return true;
+}
+
+// ---- The decompressed stream --------------------------------------------------------
+
+std::string atStreamByte(const Scan& scan)
+{
+    return "after " + std::to_string(scan.listing->decompressedSize) + " decompressed bytes";
+}
+
+bool startStream(Scan& scan)
+{
+    while (scan.inEnd - scan.inBegin < 4 && !scan.inputEnded) fillInput(scan);
+    const char* head = scan.in.data() + scan.inBegin;
+    std::size_t available = scan.inEnd - scan.inBegin;
+    if (available == 0) {
+        addProblem(scan, "no bzip2 stream after the package total");
+        return false;
+    }
+    if (available >= 4 && std::memcmp(head, "BZh", 3) == 0 && head[3] >= '1' && head[3] <= '9')
+        scan.listing->blockSizeDigit = head[3];
+    if (BZ2_bzDecompressInit(&scan.bz, 0, 0) != BZ_OK) {
+        addProblem(scan, "cannot set up the bzip2 decompressor (out of memory?)");
+        return false;
+    }
+    scan.bzStarted = true;
+    scan.out.resize(kOutputChunk);
+    return true;
+}
+
+// Makes decompressed bytes available; false at the end of the stream or after a failure
+// (which is reported here, once).
+bool pullStream(Scan& scan)
+{
+    if (scan.outBegin < scan.outEnd) return true;
+    if (scan.streamEnded || scan.streamFailed || !scan.bzStarted) return false;
+    std::uint64_t limit = scan.options->maxDecompressed;
+    if (limit != 0 && scan.listing->decompressedSize >= limit) {
+        addProblem(scan, "stopped reading " + atStreamByte(scan) + ", the reader's limit");
+        scan.streamFailed = true;
+        return false;
+    }
+    for (;;) {
+        if (scan.inBegin == scan.inEnd) fillInput(scan);
+        scan.bz.next_in = scan.in.data() + scan.inBegin;
+        scan.bz.avail_in = static_cast<unsigned int>(scan.inEnd - scan.inBegin);
+        scan.bz.next_out = scan.out.data();
+        scan.bz.avail_out = static_cast<unsigned int>(scan.out.size());
+        int status = BZ2_bzDecompress(&scan.bz);
+        scan.inBegin = scan.bz.next_in - scan.in.data();
+        std::size_t produced = scan.out.size() - scan.bz.avail_out;
+        scan.outBegin = 0;
+        scan.outEnd = produced;
+        scan.listing->decompressedSize += produced;
+        if (status == BZ_STREAM_END) {
+            scan.streamEnded = true;
+        } else if (status != BZ_OK) {
+            scan.outEnd = 0;
+            addProblem(scan, status == BZ_DATA_ERROR_MAGIC
+                                 ? "the package data is not a bzip2 stream"
+                                 : "the bzip2 stream is damaged (" +
+                                       std::string(status == BZ_DATA_ERROR ? "data error" : "decompressor error") +
+                                       ") " + atStreamByte(scan));
+            scan.streamFailed = true;
+            return false;
+        }
+        if (produced > 0) return true;
+        if (scan.streamEnded) return false;
+        if (scan.inBegin == scan.inEnd && scan.inputEnded) {
+            addProblem(scan, "the bzip2 stream is truncated: the file ends " + atStreamByte(scan));
+            scan.streamFailed = true;
+            return false;
+        }
+    }
+}
+
+// Passes `size` stream bytes to `sink` (or drops them); false when the stream ran out
+// first, with `delivered` telling how far it got.
+bool takeStream(Scan& scan, char* into, FILE* sink, std::uint64_t size, std::uint64_t& delivered)
+{
+    delivered = 0;
+    while (delivered < size) {
+        if (!pullStream(scan)) return false;
+        std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(scan.outEnd - scan.outBegin, size - delivered));
+        const char* from = scan.out.data() + scan.outBegin;
+        if (into) std::memcpy(into + delivered, from, n);
+        if (sink && std::fwrite(from, 1, n, sink) != n) {
+            addProblem(scan, std::string("cannot write an extracted file: ") + std::strerror(errno));
+            scan.extracting = false;
+            sink = nullptr;
+        }
+        scan.outBegin += n;
+        delivered += n;
+    }
+    return true;
+}
+
+// Reports the end of the stream in the middle of something, unless the stream failed,
+// which was reported already and explains it.
+void endedInside(Scan& scan, const std::string& what)
+{
+    if (!scan.streamFailed) addProblem(scan, "the bzip2 stream ends inside " + what);
+}
+
+bool readFixed(Scan& scan, void* into, std::size_t size, const std::string& what)
+{
+    std::uint64_t delivered;
+    if (takeStream(scan, static_cast<char*>(into), nullptr, size, delivered)) return true;
+    endedInside(scan, what);
+    return false;
+}
+
+bool readString(Scan& scan, std::string& text, const std::string& what)
+{
+    unsigned char length[2];
+    if (!readFixed(scan, length, 2, what)) return false;
+    text.assign(length[0] | (length[1] << 8), '\0');
+    return text.empty() || readFixed(scan, &text[0], text.size(), what);
+}
+
+bool readHeaderString(Scan& scan, std::string& text, const std::string& what)
+{
+    if (!readString(scan, text, "the " + what)) return false;
+    if (text.find('\0') != std::string::npos) addProblem(scan, "the " + what + " holds a zero byte");
+    return true;
+}
+
+bool readHeader(Scan& scan)
+{
+    PackageListing& l = *scan.listing;
+    PackageHeader& h = l.header;
+    if (!readHeaderString(scan, h.productName, "product name") ||
+        !readHeaderString(scan, h.installDir, "install directory") ||
+        !readHeaderString(scan, h.runCommand, "run command") ||
+        !readHeaderString(scan, h.webAddress, "web address") ||
+        !readHeaderString(scan, h.publisher, "publisher") ||
+        !readHeaderString(scan, h.licenceText, "licence text"))
+        return false;
+    char count[4];
+    if (!readFixed(scan, count, 4, "the shortcut count")) return false;
+    l.shortcutCount = static_cast<std::int32_t>(readLe32(count));
+    if (l.shortcutCount > wbformat::kMaxShortcuts)
+        addProblem(scan, "the shortcut count is " + std::to_string(l.shortcutCount) + "; a package holds at most 256");
+    if (l.shortcutCount < 0)
+        addProblem(scan, "the shortcut count is " + std::to_string(l.shortcutCount) + ", below zero");
+    // Every record is read, so that the entry stream is found where the count puts it,
+    // but only as many as the installer's table holds are kept.
+    for (std::int32_t i = 0; i < l.shortcutCount; ++i) {
+        ShortcutSpec s;
+        std::string n = "shortcut " + std::to_string(i + 1) + " ";
+        if (!readHeaderString(scan, s.linkPath, n + "link") || !readHeaderString(scan, s.target, n + "target") ||
+            !readHeaderString(scan, s.workingDir, n + "working directory") ||
+            !readHeaderString(scan, s.arguments, n + "arguments") ||
+            !readHeaderString(scan, s.description, n + "description"))
+            return false;
+        if (i < wbformat::kMaxShortcuts) l.shortcuts.push_back(s);
+    }
+    l.haveHeader = true;
+    return true;
+}
+
+// ---- The entry stream ---------------------------------------------------------------
+
+std::string joinPath(const std::string& dir, const std::string& name)
+{
+    return dir.empty() ? name : dir + "/" + name;
+}
+
+std::string inDirectory(const std::string& dir)
+{
+    return dir.empty() ? "at the top level" : "in " + printable(dir);
+}
+
+void stopExtracting(Scan& scan)
+{
+    scan.extracting = false;
+}
+
+bool checkName(Scan& scan, const std::string& name, const std::string& dir)
+{
+    if (wbformat::isSafeEntryName(name.data(), name.size())) return true;
+    addProblem(scan, "unsafe entry name \"" + printable(name) + "\" " + inDirectory(dir) +
+                         ": a name must be a single path component (no \\ / or :, not . or ..)");
+    if (scan.extracting) {
+        addProblem(scan, "extraction stopped at the unsafe name");
+        stopExtracting(scan);
+    }
+    return false;
+}
+
+bool readFileEntry(Scan& scan, const std::string& dir)
+{
+    PackageListing& l = *scan.listing;
+    char sizeBytes[4];
+    std::string name;
+    if (!readFixed(scan, sizeBytes, 4, "a file entry's size") || !readString(scan, name, "a file entry's name"))
+        return false;
+    std::uint32_t size = readLe32(sizeBytes);
+    std::string path = joinPath(dir, name);
+    l.entries.push_back({wbformat::kTagFile, path, size});
+    ++l.fileCount;
+    bool safe = checkName(scan, name, dir);
+    FILE* sink = nullptr;
+    if (safe && scan.extracting) {
+        fs::path target = scan.extractDirs.back() / fs::path(name);
+        sink = std::fopen(target.string().c_str(), "wb");
+        if (!sink) {
+            addProblem(scan, target.string() + ": cannot create: " + std::strerror(errno));
+            stopExtracting(scan);
+        }
+    }
+    std::uint64_t delivered;
+    bool whole = takeStream(scan, nullptr, sink, size, delivered);
+    if (sink && std::fclose(sink) != 0 && scan.extracting) {
+        addProblem(scan, path + ": cannot write an extracted file: " + std::strerror(errno));
+        stopExtracting(scan);
+    }
+    if (!whole) {
+        endedInside(scan, "the data of file \"" + printable(path) + "\" (" + std::to_string(delivered) + " of " +
+                              std::to_string(size) + " bytes)");
+        return false;
+    }
+    l.sumOfFileSizes += size;
+    return true;
+}
+
+bool enterDirectory(Scan& scan, std::vector<std::string>& dirs)
+{
+    std::string name;
+    if (!readString(scan, name, "an enter-directory entry's name")) return false;
+    const std::string& dir = dirs.back();
+    std::string path = joinPath(dir, name);
+    scan.listing->entries.push_back({wbformat::kTagEnterDir, path, 0});
+    ++scan.listing->directoryCount;
+    if (checkName(scan, name, dir) && scan.extracting) {
+        fs::path target = scan.extractDirs.back() / fs::path(name);
+        std::error_code ec;
+        if (!fs::is_directory(target, ec) && !fs::create_directory(target, ec)) {
+            addProblem(scan, target.string() + ": cannot create the folder" + (ec ? ": " + ec.message() : ""));
+            stopExtracting(scan);
+        }
+        scan.extractDirs.push_back(target);
+    }
+    dirs.push_back(path);
+    return true;
+}
+
+void leaveDirectory(Scan& scan, std::vector<std::string>& dirs)
+{
+    scan.listing->entries.push_back({wbformat::kTagLeaveDir, dirs.back(), 0});
+    if (dirs.size() == 1) {
+        addProblem(scan, "a leave-directory entry at the top level has no matching enter-directory entry");
+        // The installer would move above its install directory here; so would the files
+        // that follow, so nothing more is written.
+        if (scan.extracting) {
+            addProblem(scan, "extraction stopped at the unmatched leave-directory entry");
+            stopExtracting(scan);
+        }
+        return;
+    }
+    dirs.pop_back();
+    if (scan.extracting) scan.extractDirs.pop_back();
+}
+
+void readEntries(Scan& scan)
+{
+    PackageListing& l = *scan.listing;
+    std::vector<std::string> dirs(1);
+    for (;;) {
+        std::uint64_t at = l.decompressedSize - (scan.outEnd - scan.outBegin);
+        unsigned char tag;
+        std::uint64_t delivered;
+        if (!takeStream(scan, reinterpret_cast<char*>(&tag), nullptr, 1, delivered)) break;
+        bool ok = true;
+        if (tag == wbformat::kTagFile) {
+            ok = readFileEntry(scan, dirs.back());
+        } else if (tag == wbformat::kTagEnterDir) {
+            ok = enterDirectory(scan, dirs);
+        } else if (tag == wbformat::kTagLeaveDir) {
+            leaveDirectory(scan, dirs);
+        } else {
+            l.entries.push_back({tag, dirs.back(), 0});
+            addProblem(scan, "unknown entry tag " + std::to_string(tag) + " at byte " + std::to_string(at) +
+                                 " of the decompressed stream");
+        }
+        if (!ok) return;
+    }
+    if (scan.streamFailed) return;
+    l.complete = true;
+    if (dirs.size() > 1) {
+        addProblem(scan, "the entry stream ends with " + std::to_string(dirs.size() - 1) +
+                             " directories not left, innermost " + printable(dirs.back()));
+    }
+    if (l.packageTotal != l.sumOfFileSizes) {
+        addProblem(scan, "the package total " + std::to_string(l.packageTotal) +
+                             " differs from the sum of the file sizes, " + std::to_string(l.sumOfFileSizes));
+    }
+}
+
+void countTrailingBytes(Scan& scan)
+{
+    std::uint64_t trailing = scan.inEnd - scan.inBegin;
+    scan.inBegin = scan.inEnd;
+    while (!scan.inputEnded) {
+        fillInput(scan);
+        trailing += scan.inEnd - scan.inBegin;
+        scan.inBegin = scan.inEnd;
+    }
+    scan.listing->trailingBytes = trailing;
+}
+
+bool prepareExtraction(Scan& scan)
+{
+    const std::string& dir = scan.options->extractDir;
+    if (dir.empty()) return true;
+    std::error_code ec;
+    fs::path target(dir);
+    if (fs::exists(target, ec)) {
+        if (!fs::is_directory(target, ec) || !fs::is_empty(target, ec)) {
+            addProblem(scan, dir + ": not an empty folder; extract writes only into an empty or new one");
+            return false;
+        }
+    } else if (!fs::create_directories(target, ec)) {
+        addProblem(scan, dir + ": cannot create the folder: " + ec.message());
+        return false;
+    }
+    scan.extracting = true;
+    scan.extractDirs.push_back(target);
+    return true;
+}
+
+}  // namespace
+
+std::string printable(const std::string& text)
+{
+    std::string out;
+    for (unsigned char c : text) {
+        if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            out += escaped;
+        }
+    }
+    return out;
+}
+
+bool readPackage(PackageInput& input, const ReadOptions& options, PackageListing& listing,
+                 std::vector<std::string>& problems)
+{
+    Scan scan;
+    scan.input = &input;
+    scan.options = &options;
+    scan.listing = &listing;
+    scan.problems = &problems;
+    std::size_t problemsBefore = problems.size();
+    // Names and sizes come from the file: a hostile one must not exhaust memory or end
+    // the program, so allocation failures end the reading with a problem instead.
+    try {
+        if (prepareExtraction(scan) && findPackage(scan) && readTotal(scan) && startStream(scan) &&
+            readHeader(scan)) {
+            readEntries(scan);
+        }
+        if (scan.streamEnded) countTrailingBytes(scan);
+    } catch (const std::exception& e) {
+        addProblem(scan, std::string("reading stopped: ") + e.what());
+    }
+    if (scan.bzStarted) BZ2_bzDecompressEnd(&scan.bz);
+    if (scan.problemsNotShown > 0)
+        problems.push_back("... and " + std::to_string(scan.problemsNotShown) + " more problems");
+    return problems.size() == problemsBefore;
+}
+
+bool readPackageFile(const std::string& path, const ReadOptions& options, PackageListing& listing,
+                     std::vector<std::string>& problems)
+{
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        problems.push_back("cannot open: " + std::string(std::strerror(errno)));
+        return false;
+    }
+    PackageInput input;
+    input.file = f;
+    bool sound = readPackage(input, options, listing, problems);
+    if (std::ferror(f)) {
+        problems.push_back("read error");
+        sound = false;
+    }
+    std::fclose(f);
+    return sound;
+}
+
+}  // namespace wbpack
