@@ -1,0 +1,35 @@
+// The installation engine: replays the package's entry stream below the install
+// directory, has the shortcuts made, and writes the uninstall log __uninst.dat.
+#pragma once
+
+#include <cstdint>
+
+// Runs the whole installation, once, inside the Install button's command. On return the
+// current directory is the install directory and installDir has no trailing backslash.
+// A sound package ends with the button reading "Completed" and installDone set; a damaged
+// one ends early with packageDamaged set, after the "Data error" box.
+void runInstallation();
+
+// What became of one file entry.
+struct ExtractResult {
+    bool created;       // the file was opened for writing (and so exists now)
+    bool writeFailed;   // a write or the closing flush failed
+    bool streamBroken;  // its data did not arrive whole: the package is damaged
+};
+
+// Creates the file name in the current directory and fills it with the next size bytes of
+// the package, in chunks of at most 32768 bytes with a progress redraw after each. The
+// data is consumed even when the file cannot be created or written, so that the entries
+// after it stay in step; only bytes the decompressor delivered are ever written.
+ExtractResult extractFile(std::uint32_t size, const char* name);
+
+// Pushes a record (type, prefix followed by name) onto the head of the uninstall log.
+void logUninstallRecord(int type, const char* prefix, const char* name);
+
+// Writes the uninstall log to path, newest record first. False when the file could not be
+// created or written completely.
+bool writeUninstallLog(const char* path);
+
+// Counts an item that could not be installed and remembers the first one's path, for the
+// warning shown after the shortcut phase.
+void noteInstallFailure(const char* path);

@@ -1,0 +1,127 @@
+#include "installer/package_reader.h"
+
+#include <windows.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+
+#include "installer/installer_state.h"
+
+// The package builder finds this record by its marker and writes the length of the program
+// part into the word. Volatile, so that the compiler reads the word from the file's bytes
+// instead of folding the placeholder into the code.
+extern "C" volatile const unsigned char packageOffsetRecord[wbformat::kOffsetRecordSize] = {
+    'W', 'B', 'P', 'K', 'G', 'O', 'F', 'S', 0xFF, 0xFF, 0xFF, 0xFF};
+
+namespace {
+
+[[noreturn]] void failPackage(const char* text)
+{
+    MessageBoxA(nullptr, text, "Setup", MB_ICONERROR);
+    std::exit(1);
+}
+
+// True when the file stands at the package offset after seeking there. A bare stub still
+// carries the placeholder, and an offset beyond what fseek's signed long can reach cannot
+// be the start of a package either: both mean there is no package.
+bool seekToPackage(FILE* file, std::uint32_t offset)
+{
+    if (offset == wbformat::kNoPackage || offset > static_cast<std::uint32_t>(LONG_MAX)) return false;
+    if (std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0) return false;
+    return std::ftell(file) == static_cast<long>(offset);
+}
+
+// The six header texts, the shortcut count and the shortcut records, each of which must
+// arrive whole: a text or count the stream did not deliver would be invented.
+bool readPackageHeader()
+{
+    InstallerState& s = installerState;
+    char** texts[] = {&s.productName, &s.installDir, &s.runCommand,
+                      &s.webAddress, &s.publisher, &s.licenceText};
+    for (char** text : texts) {
+        *text = readCountedString();
+        if (!*text) return false;
+    }
+    unsigned char count[4];
+    if (readPackageBytes(count, sizeof count) != sizeof count) return false;
+    s.shortcutCount = static_cast<std::int32_t>(littleEndian32(count));
+    // The table has room for 256 records; a larger count is a package no builder may make.
+    if (s.shortcutCount > wbformat::kMaxShortcuts) return false;
+    for (std::int32_t i = 0; i < s.shortcutCount; ++i) {
+        ShortcutRecord& r = s.shortcuts[i];
+        char** fields[] = {&r.linkPath, &r.target, &r.workingDir, &r.arguments, &r.description};
+        for (char** field : fields) {
+            *field = readCountedString();
+            if (!*field) return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::uint32_t littleEndian32(const unsigned char* bytes)
+{
+    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+std::uint32_t packageOffset()
+{
+    const std::size_t word = wbformat::kOffsetMarkerSize;
+    unsigned char bytes[4] = {packageOffsetRecord[word], packageOffsetRecord[word + 1],
+                              packageOffsetRecord[word + 2], packageOffsetRecord[word + 3]};
+    return littleEndian32(bytes);
+}
+
+std::uint32_t readPackageBytes(void* dest, std::uint32_t count)
+{
+    // A read of nothing would set readError to BZ_OK and so hide that the stream has
+    // already ended; the entry loop relies on seeing that.
+    if (count == 0) return 0;
+    int got = BZ2_bzRead(&installerState.readError, installerState.packageReader, dest,
+                         static_cast<int>(count));
+    // On an error the library reports nothing delivered, whatever reached the buffer.
+    return got > 0 ? static_cast<std::uint32_t>(got) : 0;
+}
+
+char* readCountedString()
+{
+    unsigned char length[2];
+    if (readPackageBytes(length, sizeof length) != sizeof length) return nullptr;
+    std::uint32_t n = static_cast<std::uint32_t>(length[0]) | static_cast<std::uint32_t>(length[1]) << 8;
+    char* text = static_cast<char*>(std::malloc(n + 1));
+    if (!text) return nullptr;
+    if (readPackageBytes(text, n) != n) {
+        std::free(text);
+        return nullptr;
+    }
+    text[n] = '\0';
+    return text;
+}
+
+const char* loadPackage(const char* path, std::uint32_t offset)
+{
+    InstallerState& s = installerState;
+    s.packageFile = std::fopen(path, "rb");
+    if (!s.packageFile) return "Package error";
+    if (!seekToPackage(s.packageFile, offset)) return "Missing data";
+    unsigned char total[4];
+    if (std::fread(total, 1, sizeof total, s.packageFile) != sizeof total) return "Data error";
+    s.packageTotal = littleEndian32(total);
+    s.packageReader = BZ2_bzReadOpen(&s.readError, s.packageFile, 0, 1, nullptr, 0);
+    if (!s.packageReader) return "Data error";
+    if (!readPackageHeader()) return "Data error";
+    return nullptr;
+}
+
+void openPackage()
+{
+    char self[4096];
+    DWORD length = GetModuleFileNameA(GetModuleHandleA(nullptr), self, sizeof self);
+    // A name that filled the buffer may have been cut, and a cut name is some other file.
+    if (length == 0 || length >= sizeof self) failPackage("Package error");
+    const char* error = loadPackage(self, packageOffset());
+    if (error) failPackage(error);
+}

@@ -1,0 +1,31 @@
+// The reader of the package appended to the installer's own file: the package total, then
+// one bzip2 stream with the header, the shortcut table and the entry stream.
+#pragma once
+
+#include <cstdint>
+
+// Finds the package in the installer's own file, opens the bzip2 reader on it and reads
+// the header and the shortcut table into the installer state, leaving the reader at the
+// first entry. Returns only on success: otherwise it shows the "Setup" error box and ends
+// the process with exit status 1, before any window exists.
+void openPackage();
+
+// The work of openPackage on a given file whose package begins at packageOffset. Returns
+// nullptr on success, or the text of the error box: "Package error", "Missing data" or
+// "Data error".
+const char* loadPackage(const char* path, std::uint32_t packageOffset);
+
+// The package offset word of the offset record, as the package builder set it.
+std::uint32_t packageOffset();
+
+// Reads one counted string from the package reader. Returns a new zero-terminated text of
+// n + 1 bytes that the caller frees, or nullptr when the string did not arrive whole.
+char* readCountedString();
+
+// Reads up to count bytes of the package into dest and returns how many arrived; fewer
+// than count means the stream is damaged or cut short. readError keeps the reader's
+// status, so BZ_STREAM_END there tells that the stream has been read to its end.
+std::uint32_t readPackageBytes(void* dest, std::uint32_t count);
+
+// A 32-bit little-endian word from four bytes.
+std::uint32_t littleEndian32(const unsigned char* bytes);

@@ -1,0 +1,101 @@
+// The installer's entry point and main sequence: open the package, show the windows, run
+// the dialogue, then release the package and tell the user where the product went.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <string>
+
+#include "installer/installer_state.h"
+#include "installer/licence_window.h"
+#include "installer/main_window.h"
+#include "installer/package_reader.h"
+
+// The installer is built without exceptions, but the library's own std::string code and
+// its operator new are compiled with them and would bring the whole unwinding runtime
+// (and a demangler) into the program, several times the size of everything else. So the
+// text type is instantiated here, without exceptions, and allocation and the library's
+// error hooks end the process: they are reached only when memory runs out or a length
+// exceeds what any package can hold.
+template class std::__cxx11::basic_string<char>;
+
+void* operator new(std::size_t size)
+{
+    void* block = std::malloc(size != 0 ? size : 1);
+    if (!block) std::abort();
+    return block;
+}
+
+void operator delete(void* block) noexcept
+{
+    std::free(block);
+}
+
+void operator delete(void* block, std::size_t) noexcept
+{
+    std::free(block);
+}
+
+namespace std {
+void __throw_bad_alloc() { std::abort(); }
+void __throw_bad_array_new_length() { std::abort(); }
+void __throw_length_error(const char*) { std::abort(); }
+void __throw_logic_error(const char*) { std::abort(); }
+void __throw_out_of_range(const char*) { std::abort(); }
+void __throw_out_of_range_fmt(const char*, ...) { std::abort(); }
+void __throw_invalid_argument(const char*) { std::abort(); }
+}  // namespace std
+
+namespace {
+
+void runMessageLoop()
+{
+    MSG message;
+    // GetMessageA's -1 is taken like any other message: only the quit message ends the loop.
+    while (GetMessageA(&message, nullptr, 0, 0)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+void showCompletionNotice()
+{
+    InstallerState& s = installerState;
+    // Closing the window after completion has already destroyed it.
+    HWND owner = IsWindow(s.mainWindow) ? s.mainWindow : nullptr;
+    std::string text = std::string("`") + s.productName + "' has been installed at `" + s.installDir + "'";
+    if (s.runCommand[0] != '\0') {
+        text += ". Do you want to run it now?";
+        if (MessageBoxA(owner, text.c_str(), "Notice", MB_ICONQUESTION | MB_YESNO) == IDYES) {
+            // The current directory is the install directory, which the program inherits.
+            WinExec(s.runCommand, SW_SHOW);
+        }
+    } else {
+        MessageBoxA(owner, text.c_str(), "Notice", MB_ICONINFORMATION);
+    }
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    InstallerState& s = installerState;
+    CoInitialize(nullptr);
+    openPackage();
+    s.uiFont = CreateFontA(-12, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                           CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, VARIABLE_PITCH | FF_DONTCARE, "Verdana");
+    s.licenceFont = CreateFontA(-14, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_DONTCARE, "Courier");
+    createMainWindow();
+    createLicenceWindow();
+    runMessageLoop();
+    BZ2_bzReadClose(&s.readError, s.packageReader);
+    std::fclose(s.packageFile);
+    if (s.installDone) showCompletionNotice();
+    if (IsWindow(s.mainWindow)) DestroyWindow(s.mainWindow);
+    CoUninitialize();
+    // A damaged package, or anything that could not be put in place, must not look like
+    // a clean installation to whoever started the installer.
+    return (s.packageDamaged || s.failedCount != 0) ? 1 : 0;
+}

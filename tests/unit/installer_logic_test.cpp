@@ -1,0 +1,129 @@
+// Unit tests of the installer's text logic: the progress bar's arithmetic, the bytes of the
+// uninstall log's records, and the install directory and running path texts. Runs on the
+// host (with the sanitizers) and, built for Windows, under Wine.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "installer/install_paths.h"
+#include "installer/progress.h"
+#include "installer/uninstall_log.h"
+
+namespace {
+
+TEST(ProgressFill, ProductIsExactBeyondThirtyTwoBits)
+{
+    // 231 × 3,000,000,000 overflows 32 bits; the fill must still be 173 pixels.
+    EXPECT_EQ(progressFill(231, 3000000000u, 4000000000u), 173u);
+    EXPECT_EQ(progressFill(231, 0xFFFFFFFFu, 0xFFFFFFFFu), 231u);
+    EXPECT_EQ(progressFill(231, 1, 2), 115u);   // truncated, not rounded
+    EXPECT_EQ(progressFill(231, 0, 4000000000u), 0u);
+}
+
+TEST(ProgressFill, NeverDividesByZeroNorLeavesTheFrame)
+{
+    EXPECT_EQ(progressFill(231, 0, 0), 0u);
+    EXPECT_EQ(progressFill(231, 5000, 0), 0u);
+    // More bytes than the package claimed: a full bar, never more.
+    EXPECT_EQ(progressFill(231, 5001, 5000), 231u);
+    EXPECT_EQ(progressFill(231, 0xFFFFFFFFu, 1), 231u);
+}
+
+TEST(ProgressSpan, IsTheRoomInsideTheFrame)
+{
+    // The main window's client area is 294 pixels wide: frame from 30 to 264, fill from 32
+    // up to 262 at most.
+    EXPECT_EQ(progressSpan(294), 231u);
+    EXPECT_EQ(progressSpan(64), 1u);
+    EXPECT_EQ(progressSpan(63), 0u);
+    EXPECT_EQ(progressSpan(10), 0u);   // no wrap-around to four billion pixels
+    EXPECT_EQ(progressSpan(-5), 0u);
+}
+
+std::string bytes(std::initializer_list<int> values)
+{
+    std::string out;
+    for (int v : values) out += static_cast<char>(v);
+    return out;
+}
+
+TEST(UninstallLogBytes, WorkedExampleIsThirtySevenBytes)
+{
+    std::string out;
+    ASSERT_TRUE(appendLogRecordBytes(out, 0, "C:\\A\\d\\y"));
+    ASSERT_TRUE(appendLogRecordBytes(out, 1, "C:\\A\\d"));
+    ASSERT_TRUE(appendLogRecordBytes(out, 0, "C:\\A\\x"));
+    ASSERT_TRUE(appendLogRecordBytes(out, 3, "C:\\A\\"));
+    EXPECT_EQ(out, bytes({0x00, 0x08, 0x00}) + "C:\\A\\d\\y" + bytes({0x01, 0x06, 0x00}) + "C:\\A\\d" +
+                       bytes({0x00, 0x06, 0x00}) + "C:\\A\\x" + bytes({0x03, 0x05, 0x00}) + "C:\\A\\");
+    EXPECT_EQ(out.size(), 37u);
+}
+
+TEST(UninstallLogBytes, TypeLowByteAndLengthLittleEndian)
+{
+    std::string out;
+    ASSERT_TRUE(appendLogRecordBytes(out, 0x104, ""));
+    EXPECT_EQ(out, bytes({0x04, 0x00, 0x00}));
+
+    out.clear();
+    std::string path(0x1234, 'p');
+    ASSERT_TRUE(appendLogRecordBytes(out, 4, path.c_str()));
+    EXPECT_EQ(out, bytes({0x04, 0x34, 0x12}) + path);
+
+    out = "kept";
+    std::string longest(0xFFFF, 'q');
+    ASSERT_TRUE(appendLogRecordBytes(out, 0, longest.c_str()));
+    EXPECT_EQ(out.size(), 4u + 3u + 0xFFFFu);
+}
+
+TEST(UninstallLogBytes, PathTooLongForTheLengthFieldIsRefusedWhole)
+{
+    std::string out = "kept";
+    std::string tooLong(0x10000, 'q');
+    EXPECT_FALSE(appendLogRecordBytes(out, 0, tooLong.c_str()));
+    EXPECT_EQ(out, "kept");
+}
+
+TEST(InstallDir, AbsoluteOnlyWithADrive)
+{
+    EXPECT_TRUE(isAbsoluteInstallDir("C:\\Tools\\App"));
+    EXPECT_TRUE(isAbsoluteInstallDir("d:"));
+    EXPECT_TRUE(isAbsoluteInstallDir("C:/Tools"));
+    EXPECT_FALSE(isAbsoluteInstallDir("Tools\\App"));
+    EXPECT_FALSE(isAbsoluteInstallDir("\\Tools\\App"));   // the walk builds it below the current directory
+    EXPECT_FALSE(isAbsoluteInstallDir("\\\\server\\share"));
+    EXPECT_FALSE(isAbsoluteInstallDir(""));
+}
+
+TEST(InstallDir, AbsoluteKeepsOrGainsOneTrailingBackslash)
+{
+    EXPECT_EQ(preparedInstallDir("C:\\Apps\\Tool", "Z:\\ignored"), "C:\\Apps\\Tool\\");
+    EXPECT_EQ(preparedInstallDir("C:\\Apps\\Tool\\", "Z:\\ignored"), "C:\\Apps\\Tool\\");
+    EXPECT_EQ(preparedInstallDir("C:", ""), "C:\\");
+}
+
+TEST(InstallDir, RelativeIsJoinedToTheCurrentDirectory)
+{
+    EXPECT_EQ(preparedInstallDir("Apps\\Tool", "C:\\work"), "C:\\work\\Apps\\Tool\\");
+    EXPECT_EQ(preparedInstallDir("Apps\\Tool\\", "C:\\work\\"), "C:\\work\\Apps\\Tool\\");
+    EXPECT_EQ(preparedInstallDir("\\\\Apps", "C:\\work"), "C:\\work\\Apps\\");
+    EXPECT_EQ(preparedInstallDir("Apps", "C:\\"), "C:\\Apps\\");
+    EXPECT_EQ(preparedInstallDir("", "C:\\work"), "C:\\work\\");
+    EXPECT_EQ(preparedInstallDir("\\", "C:\\work"), "C:\\work\\");
+}
+
+TEST(RunningPath, LeavingDropsTheLastComponent)
+{
+    std::string path = "C:\\A\\d\\e\\";
+    leaveRunningPath(path);
+    EXPECT_EQ(path, "C:\\A\\d\\");
+    leaveRunningPath(path);
+    EXPECT_EQ(path, "C:\\A\\");
+    path = "rel\\";
+    leaveRunningPath(path);
+    EXPECT_EQ(path, "");
+    leaveRunningPath(path);
+    EXPECT_EQ(path, "");
+}
+
+}  // namespace
