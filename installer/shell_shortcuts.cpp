@@ -1,5 +1,153 @@
 #include "installer/shell_shortcuts.h"
 
+#include <windows.h>
+#include <objidl.h>
+#include <shlobj.h>
+
+#include <direct.h>
+
+#include <cstring>
+
+#include "installer/install_engine.h"
+#include "installer/installer_state.h"
+#include "installer/link_path.h"
+
+char shellFolderBuffer[kShellFolderBufferSize];
+
+namespace {
+
+const char kShellFoldersKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+
+// The shell's link object and the two interfaces it is used through. Spelled out here so
+// that the installer needs no import library of interface identifiers.
+const CLSID kShellLinkClass = {0x00021401, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+const IID kShellLinkInterface = {0x000214EE, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+const IID kPersistFileInterface = {0x0000010B, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+// The current directory is saved in a buffer of this size while the folders are walked.
+constexpr std::size_t kSavedDirectorySize = 1024;
+
+const char* textOrEmpty(const char* text)
+{
+    return text ? text : "";
+}
+
+}  // namespace
+
 void createShortcuts()
 {
+    std::int32_t count = installerState.shortcutCount;
+    if (count > wbformat::kMaxShortcuts) count = wbformat::kMaxShortcuts;
+    for (std::int32_t i = 0; i < count; ++i) {
+        const ShortcutRecord& shortcut = installerState.shortcuts[i];
+        const char* linkPath = textOrEmpty(shortcut.linkPath);
+        std::string expanded;
+        // A folder that could not be looked up leaves the path without its drive, and a
+        // path beyond the limits cannot be walked or saved whole: such a link would land
+        // somewhere the package never meant, so it is left out and reported instead.
+        if (!expandLinkPath(linkPath, expanded) || !isSavableLinkPath(expanded)) {
+            noteInstallFailure(linkPath);
+            continue;
+        }
+        createShellLink(textOrEmpty(shortcut.target), expanded.c_str(),
+                        textOrEmpty(shortcut.workingDir), textOrEmpty(shortcut.arguments),
+                        textOrEmpty(shortcut.description));
+    }
+}
+
+bool expandLinkPath(const char* linkPath, std::string& expanded)
+{
+    // Each folder is copied out of the shared buffer at once, and only the folders that
+    // the path names are looked up.
+    std::string folders[kShellFolderCount];
+    unsigned used = linkPathFolders(linkPath);
+    for (int folder = 0; folder < kShellFolderCount; ++folder) {
+        if (used & (1u << folder)) folders[folder] = readShellFolder(shellFolderValueName(folder));
+    }
+    return expandLinkPathText(linkPath, folders, expanded);
+}
+
+const char* readShellFolder(const char* valueName)
+{
+    // Cleared first, so that a failed lookup never hands on the folder of an earlier one.
+    std::memset(shellFolderBuffer, 0, sizeof shellFolderBuffer);
+    HKEY key = nullptr;
+    if (RegOpenKeyA(HKEY_CURRENT_USER, kShellFoldersKey, &key) != ERROR_SUCCESS) {
+        return shellFolderBuffer;
+    }
+    DWORD type = REG_SZ;
+    DWORD size = sizeof shellFolderBuffer;
+    LONG status = RegQueryValueExA(key, valueName, nullptr, &type,
+                                   reinterpret_cast<BYTE*>(shellFolderBuffer), &size);
+    RegCloseKey(key);
+    // A stored text need not carry its terminator; the zeros behind a shorter one end it,
+    // and one that fills the whole buffer without a terminator cannot be used.
+    if (status != ERROR_SUCCESS || shellFolderBuffer[sizeof shellFolderBuffer - 1] != '\0') {
+        std::memset(shellFolderBuffer, 0, sizeof shellFolderBuffer);
+    }
+    return shellFolderBuffer;
+}
+
+void createShellLink(const char* target, const char* linkPath, const char* workingDir,
+                     const char* arguments, const char* description)
+{
+    IShellLinkA* link = nullptr;
+    if (FAILED(CoCreateInstance(kShellLinkClass, nullptr, CLSCTX_INPROC_SERVER, kShellLinkInterface,
+                                reinterpret_cast<void**>(&link))) || !link) {
+        return;
+    }
+    link->SetPath(target);
+    link->SetDescription(description);
+    link->SetWorkingDirectory(workingDir);
+    link->SetArguments(arguments);
+
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(link->QueryInterface(kPersistFileInterface, reinterpret_cast<void**>(&file))) && file) {
+        createLinkFolder(linkPath);
+        // Logged before the save: the uninstaller is told about the link even if the
+        // save fails, and removing a file that is not there costs it nothing.
+        logUninstallRecord(wbformat::kLogFile, "", linkPath);
+        WCHAR widePath[kMaxSavedLinkPath + 1];
+        if (MultiByteToWideChar(CP_ACP, 0, linkPath, -1, widePath, kMaxSavedLinkPath + 1) > 0) {
+            file->Save(widePath, TRUE);
+        }
+        file->Release();
+    }
+    link->Release();
+}
+
+void createLinkFolder(const char* linkPath)
+{
+    char saved[kSavedDirectorySize];
+    bool haveSaved = _getcwd(saved, sizeof saved) != nullptr;
+
+    char root[4] = {linkPath[0], ':', '\\', '\0'};
+    _chdir(root);
+
+    // Each component is created where the walk stands and entered; one that exists
+    // already, or cannot be made, is simply walked into (or not), and the save that
+    // follows shows whether the folder is there.
+    std::string component;
+    std::size_t lastSeparator = 0;
+    bool foundSeparator = false;
+    std::size_t length = std::strlen(linkPath);
+    for (std::size_t i = 3; i < length; ++i) {
+        char c = linkPath[i];
+        if (c == '\\' || c == '/') {
+            lastSeparator = i;
+            foundSeparator = true;
+            _mkdir(component.c_str());
+            _chdir(component.c_str());
+            component.clear();
+        } else {
+            component += c;
+        }
+    }
+
+    // A link straight in a drive's root has no folder of its own to remove later: its
+    // folder record is empty.
+    std::string folder = foundSeparator ? std::string(linkPath, lastSeparator) : std::string();
+    logUninstallRecord(wbformat::kLogShortcutFolder, "", folder.c_str());
+
+    if (haveSaved) _chdir(saved);
 }
