@@ -1,0 +1,19 @@
+# The uninstaller and the uninstall registration. The log reader, the removal plan and the
+# key names run on the host (with the sanitizers) and under Wine; the registry and file
+# system work runs under Wine only.
+wb_add_test(uninstall_log_test
+  SOURCES ${CMAKE_SOURCE_DIR}/tests/unit/uninstall_log_test.cpp
+  LIBS wb_uninstall_logic)
+
+if(WIN32)
+  wb_add_test(uninstall_registration_test
+    SOURCES ${CMAKE_SOURCE_DIR}/tests/unit/uninstall_registration_test.cpp
+            ${CMAKE_SOURCE_DIR}/installer/uninstall_registration.cpp
+            ${CMAKE_SOURCE_DIR}/uninstaller/registration_lookup.cpp
+    LIBS wb_uninstall_logic advapi32)
+
+  wb_add_test(uninstall_removal_test
+    SOURCES ${CMAKE_SOURCE_DIR}/tests/unit/uninstall_removal_test.cpp
+            ${CMAKE_SOURCE_DIR}/uninstaller/removal.cpp
+    LIBS wb_uninstall_logic advapi32)
+endif()

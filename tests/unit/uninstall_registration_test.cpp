@@ -1,0 +1,223 @@
+// Unit tests of the uninstall registration under Wine: the installer's entry (its values
+// and their types, the fall-back to the user's list, no entry for an empty name) and the
+// uninstaller's side (finding only the entries that start it, deleting one). Scratch roots
+// below HKEY_CURRENT_USER\Software\WickerbayUninstallTest stand in for the machine's and
+// the user's lists; the real HKLM list is used once and restored.
+#include "installer/registration_key.h"
+#include "installer/uninstall_registration.h"
+#include "uninstaller/registration_lookup.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kScratch[] = "Software\\WickerbayUninstallTest";
+
+struct Value {
+    DWORD type;
+    std::string data;
+    bool operator==(const Value& other) const { return type == other.type && data == other.data; }
+};
+
+Value text(const std::string& s) { return {REG_SZ, s + '\0'}; }
+
+Value number(DWORD n)
+{
+    return {REG_DWORD, std::string(reinterpret_cast<const char*>(&n), sizeof n)};
+}
+
+// Every value of a key, by name; empty when the key does not exist.
+std::map<std::string, Value> valuesOf(HKEY root, const std::string& path)
+{
+    std::map<std::string, Value> values;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return values;
+    for (DWORD index = 0;; ++index) {
+        char name[256];
+        DWORD nameSize = sizeof name;
+        BYTE data[4096];
+        DWORD dataSize = sizeof data;
+        DWORD type = 0;
+        if (RegEnumValueA(key, index, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS) break;
+        values[name] = {type, std::string(reinterpret_cast<char*>(data), dataSize)};
+    }
+    RegCloseKey(key);
+    return values;
+}
+
+bool keyExists(HKEY root, const std::string& path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+std::vector<std::string> subkeysOf(HKEY root, const std::string& path)
+{
+    std::vector<std::string> names;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return names;
+    for (DWORD index = 0;; ++index) {
+        char name[256];
+        DWORD size = sizeof name;
+        if (RegEnumKeyExA(key, index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        names.push_back(name);
+    }
+    RegCloseKey(key);
+    return names;
+}
+
+void setText(HKEY root, const std::string& path, const char* name, const std::string& value)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                             static_cast<DWORD>(value.size() + 1)),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
+// Two scratch roots, a "machine" and a "user" one, and a volatile key: Windows refuses to
+// create a lasting key below a volatile one, which makes a root that cannot take an entry,
+// as the machine's list is for a user without administrator rights.
+class Registration : public ::testing::Test {
+protected:
+    HKEY machine = nullptr;
+    HKEY user = nullptr;
+    HKEY refusing = nullptr;
+
+    void SetUp() override
+    {
+        RegDeleteTreeA(HKEY_CURRENT_USER, kScratch);
+        ASSERT_EQ(createKey(std::string(kScratch) + "\\Machine", 0, machine), ERROR_SUCCESS);
+        ASSERT_EQ(createKey(std::string(kScratch) + "\\User", 0, user), ERROR_SUCCESS);
+        ASSERT_EQ(createKey(std::string(kScratch) + "\\Refusing", REG_OPTION_VOLATILE, refusing), ERROR_SUCCESS);
+    }
+
+    void TearDown() override
+    {
+        for (HKEY key : {machine, user, refusing}) {
+            if (key) RegCloseKey(key);
+        }
+        RegDeleteTreeA(HKEY_CURRENT_USER, kScratch);
+    }
+
+    static LONG createKey(const std::string& path, DWORD options, HKEY& key)
+    {
+        return RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, options, KEY_ALL_ACCESS,
+                               nullptr, &key, nullptr);
+    }
+};
+
+const std::map<std::string, Value> kHelloValues = {
+    {"DisplayName", text("Hello World")},
+    {"UninstallString", text("\"C:\\Program Files\\Hello World\\__uninst.exe\"")},
+    {"URLUpdateInfo", text("https://hello.example/")},
+    {"URLInfoAbout", text("https://hello.example/")},
+    {"Publisher", text("Orvan & Sons")},
+    {"NoModify", number(1)},
+    {"NoRepair", number(1)}};
+
+HKEY registerHello(HKEY first, HKEY second)
+{
+    return registerUninstallerUnder(first, second, "Hello World",
+                                    "\"C:\\Program Files\\Hello World\\__uninst.exe\"",
+                                    "https://hello.example/", "Orvan & Sons");
+}
+
+TEST_F(Registration, TheEntryHoldsExactlyItsSevenValuesWithTheirTypes)
+{
+    EXPECT_EQ(registerHello(machine, user), machine);
+    EXPECT_EQ(valuesOf(machine, uninstallKeyPath("Hello_World")), kHelloValues);
+    EXPECT_EQ(subkeysOf(machine, kUninstallKeyPath), std::vector<std::string>{"Hello_World"});
+    EXPECT_FALSE(keyExists(user, kUninstallKeyPath)) << "the user's list is only the fall-back";
+}
+
+TEST_F(Registration, AnEntryTheMachineRefusesGoesToTheUsersList)
+{
+    EXPECT_EQ(registerHello(refusing, user), user);
+    EXPECT_EQ(valuesOf(user, uninstallKeyPath("Hello_World")), kHelloValues);
+    EXPECT_TRUE(subkeysOf(refusing, "").empty());
+}
+
+TEST_F(Registration, AnEntryNobodyTakesIsSimplyAbsent)
+{
+    EXPECT_EQ(registerHello(refusing, refusing), nullptr);
+    EXPECT_TRUE(subkeysOf(refusing, "").empty());
+}
+
+TEST_F(Registration, AnEmptyProductNameRegistersNothing)
+{
+    // The key name would be empty, and the values would land on the list's own key.
+    EXPECT_EQ(registerUninstallerUnder(machine, user, "", "\"C:\\P\\__uninst.exe\"", "w", "p"), nullptr);
+    EXPECT_FALSE(keyExists(machine, kUninstallKeyPath));
+    EXPECT_FALSE(keyExists(user, kUninstallKeyPath));
+}
+
+TEST_F(Registration, InstallingAgainReplacesTheValues)
+{
+    ASSERT_EQ(registerHello(machine, user), machine);
+    EXPECT_EQ(registerUninstallerUnder(machine, user, "Hello World", "\"D:\\H\\__uninst.exe\"", "", ""), machine);
+    std::map<std::string, Value> expected = {
+        {"DisplayName", text("Hello World")}, {"UninstallString", text("\"D:\\H\\__uninst.exe\"")},
+        {"URLUpdateInfo", text("")},          {"URLInfoAbout", text("")},
+        {"Publisher", text("")},              {"NoModify", number(1)},
+        {"NoRepair", number(1)}};
+    EXPECT_EQ(valuesOf(machine, uninstallKeyPath("Hello_World")), expected);
+}
+
+TEST(RegistrationMachineList, TheRealEntryGoesBelowTheMachinesListUnderItsReplacedName)
+{
+    const std::string product = "W/b\\t*e?s&t~!@#$:;%^() `x";
+    const std::string keyName = "W_b_t_e_s_t" + std::string(13, '_') + "x";
+    ASSERT_EQ(uninstallKeyName(product), keyName);
+    const std::string path = uninstallKeyPath(keyName);
+    ASSERT_FALSE(keyExists(HKEY_LOCAL_MACHINE, path)) << "left over from an earlier run";
+    registerUninstaller(product.c_str(), "\"C:\\wbtest\\x\\__uninst.exe\"", "web", "pub");
+    std::map<std::string, Value> values = valuesOf(HKEY_LOCAL_MACHINE, path);
+    EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str()), ERROR_SUCCESS);
+    EXPECT_EQ(values.size(), 7u);
+    EXPECT_EQ(values["DisplayName"], text(product));
+    EXPECT_EQ(values["UninstallString"], text("\"C:\\wbtest\\x\\__uninst.exe\""));
+    EXPECT_EQ(values["NoRepair"], number(1));
+}
+
+// ---- The uninstaller's side ------------------------------------------------------------
+
+TEST_F(Registration, OnlyEntriesThatStartThisUninstallerAreFoundInRootOrder)
+{
+    const std::string exe = "C:\\Program Files\\Hello World\\__uninst.exe";
+    ASSERT_EQ(registerHello(machine, user), machine);
+    // Same product name, another copy of the program: not ours to touch.
+    setText(user, uninstallKeyPath("Hello_World"), "DisplayName", "Hello World");
+    setText(user, uninstallKeyPath("Hello_World"), "UninstallString", "\"D:\\Hello World\\__uninst.exe\"");
+    // Another name, but it starts us (an older install of the product under its old name).
+    setText(user, uninstallKeyPath("Old Hello"), "DisplayName", "Old Hello");
+    setText(user, uninstallKeyPath("Old Hello"), "UninstallString", "c:\\program files\\hello world\\__UNINST.EXE");
+    setText(user, uninstallKeyPath("No command"), "DisplayName", "No command");
+
+    std::vector<UninstallEntry> found = findUninstallEntries({machine, user}, exe);
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0].root, machine);
+    EXPECT_EQ(found[0].keyName, "Hello_World");
+    EXPECT_EQ(found[0].displayName, "Hello World");
+    EXPECT_EQ(found[1].root, user);
+    EXPECT_EQ(found[1].keyName, "Old Hello");
+    EXPECT_EQ(found[1].displayName, "Old Hello");
+
+    EXPECT_TRUE(deleteUninstallEntry(found[1]));
+    EXPECT_TRUE(deleteUninstallEntry(found[1])) << "an entry already gone is not a failure";
+    EXPECT_EQ(subkeysOf(user, kUninstallKeyPath), (std::vector<std::string>{"Hello_World", "No command"}));
+    EXPECT_EQ(valuesOf(machine, uninstallKeyPath("Hello_World")), kHelloValues);
+    EXPECT_TRUE(findUninstallEntries({user}, "C:\\Elsewhere\\__uninst.exe").empty());
+}
+
+}  // namespace

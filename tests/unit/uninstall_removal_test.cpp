@@ -1,0 +1,150 @@
+// Unit tests of the uninstaller's file system steps under Wine: a file goes (read-only
+// too), a file already gone is no failure, a file held open is one; a folder goes only when
+// empty, and a folder kept for the user's files is no failure; the log is read whole; the
+// shell folders include what the registry names. Folders below C:\wbtest\uninstall_removal.
+#include "uninstaller/removal.h"
+#include "uninstaller/uninstall_plan.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+const std::string kBase = "C:\\wbtest\\uninstall_removal";
+
+bool exists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void writeFile(const std::string& path, const std::string& data)
+{
+    FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr) << path;
+    std::fwrite(data.data(), 1, data.size(), file);
+    std::fclose(file);
+}
+
+// Test code may delete recursively; the uninstaller never does.
+void removeTree(const std::string& path)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name == "." || name == "..") continue;
+            std::string child = path + "\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                removeTree(child);
+            } else {
+                SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(child.c_str());
+            }
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(path.c_str());
+}
+
+class Removal : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        removeTree(kBase);
+        CreateDirectoryA("C:\\wbtest", nullptr);
+        ASSERT_TRUE(CreateDirectoryA(kBase.c_str(), nullptr));
+    }
+    void TearDown() override { removeTree(kBase); }
+};
+
+TEST_F(Removal, FilesGoAndAFileAlreadyGoneIsNoFailure)
+{
+    const std::string file = kBase + "\\a.txt";
+    const std::string readOnly = kBase + "\\b.txt";
+    writeFile(file, "a");
+    writeFile(readOnly, "b");
+    ASSERT_TRUE(SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+
+    EXPECT_TRUE(removeLoggedFile(file));
+    EXPECT_FALSE(exists(file));
+    EXPECT_TRUE(removeLoggedFile(readOnly));
+    EXPECT_FALSE(exists(readOnly));
+    EXPECT_TRUE(removeLoggedFile(file));
+    EXPECT_TRUE(removeLoggedFile(kBase + "\\missing\\deeper\\c.txt"));
+}
+
+TEST_F(Removal, AFileHeldOpenOrAFolderInItsPlaceIsAFailure)
+{
+    const std::string file = kBase + "\\held.txt";
+    writeFile(file, "held");
+    HANDLE held = CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(removeLoggedFile(file));
+    EXPECT_TRUE(exists(file));
+    CloseHandle(held);
+    EXPECT_TRUE(removeLoggedFile(file));
+
+    // A file record never removes a folder, not even an empty one.
+    const std::string folder = kBase + "\\was-a-file";
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    EXPECT_FALSE(removeLoggedFile(folder));
+    EXPECT_TRUE(exists(folder));
+}
+
+TEST_F(Removal, AFolderGoesOnlyWhenEmpty)
+{
+    const std::string empty = kBase + "\\empty";
+    const std::string users = kBase + "\\users";
+    ASSERT_TRUE(CreateDirectoryA(empty.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(users.c_str(), nullptr));
+    writeFile(users + "\\mine.txt", "the user's");
+
+    EXPECT_TRUE(removeEmptyFolder(empty));
+    EXPECT_FALSE(exists(empty));
+    EXPECT_TRUE(removeEmptyFolder(users)) << "kept for the user's file: not a failure";
+    EXPECT_TRUE(exists(users + "\\mine.txt"));
+    EXPECT_TRUE(removeEmptyFolder(empty)) << "already gone";
+
+    // A file where a folder was is the user's: kept, and not a failure either.
+    writeFile(empty, "now a file");
+    EXPECT_TRUE(removeEmptyFolder(empty));
+    EXPECT_TRUE(exists(empty));
+}
+
+TEST_F(Removal, TheLogIsReadWholeOrNotAtAll)
+{
+    const std::string log = kBase + "\\__uninst.dat";
+    std::string bytes(100000, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7);
+    writeFile(log, bytes);
+    std::string read = "stale";
+    EXPECT_TRUE(readLogFile(log, read));
+    EXPECT_EQ(read, bytes);
+    writeFile(log, "");
+    EXPECT_TRUE(readLogFile(log, read));
+    EXPECT_EQ(read, "");
+    EXPECT_FALSE(readLogFile(kBase + "\\missing.dat", read));
+    EXPECT_FALSE(readLogFile(kBase, read)) << "a folder is not a log";
+}
+
+TEST(ShellFolders, TheRegistrysShellFoldersAreProtected)
+{
+    const char* key = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+    char desktop[MAX_PATH] = {0};
+    DWORD size = sizeof desktop;
+    ASSERT_EQ(RegGetValueA(HKEY_CURRENT_USER, key, "Desktop", RRF_RT_REG_SZ, nullptr, desktop, &size),
+              ERROR_SUCCESS);
+    std::vector<std::string> folders = readShellFolders();
+    EXPECT_TRUE(std::any_of(folders.begin(), folders.end(),
+                            [&](const std::string& f) { return samePath(f, desktop); }))
+        << desktop;
+    for (const std::string& folder : folders) EXPECT_FALSE(folder.empty());
+}
+
+}  // namespace

@@ -1,0 +1,118 @@
+#include "uninstaller/removal.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+#include "uninstaller/uninstall_log.h"
+
+bool readLogFile(const std::string& path, std::string& bytes)
+{
+    bytes.clear();
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return false;
+    char buffer[32768];
+    bool ok = true;
+    for (;;) {
+        std::size_t got = std::fread(buffer, 1, sizeof buffer, file);
+        bytes.append(buffer, got);
+        if (bytes.size() > kMaxUninstallLogSize) break;  // the parser refuses it by its size
+        if (got < sizeof buffer) {
+            ok = std::ferror(file) == 0;
+            break;
+        }
+    }
+    std::fclose(file);
+    return ok;
+}
+
+namespace {
+
+const char kShellFoldersKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+const char kUserShellFoldersKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+
+void collectFolders(HKEY root, const char* keyPath, std::vector<std::string>& folders)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+    for (DWORD index = 0;; ++index) {
+        char name[1024];
+        DWORD nameSize = sizeof name;
+        char data[4096];
+        DWORD dataSize = sizeof data - 1;
+        DWORD type = 0;
+        LONG status = RegEnumValueA(key, index, name, &nameSize, nullptr, &type,
+                                    reinterpret_cast<BYTE*>(data), &dataSize);
+        if (status == ERROR_NO_MORE_ITEMS) break;
+        if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) continue;
+        data[dataSize] = '\0';
+        if (type == REG_SZ) {
+            folders.push_back(data);
+            continue;
+        }
+        // "User Shell Folders" holds %USERPROFILE%\Desktop and the like.
+        char expanded[4096];
+        DWORD length = ExpandEnvironmentStringsA(data, expanded, sizeof expanded);
+        if (length > 0 && length <= sizeof expanded) folders.push_back(expanded);
+    }
+    RegCloseKey(key);
+}
+
+bool isGone(DWORD error)
+{
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+bool holdsAnything(const std::string& folder)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    bool any = false;
+    do {
+        std::string name = found.cFileName;
+        any = name != "." && name != "..";
+    } while (!any && FindNextFileA(search, &found));
+    FindClose(search);
+    return any;
+}
+
+}  // namespace
+
+std::vector<std::string> readShellFolders()
+{
+    std::vector<std::string> folders;
+    collectFolders(HKEY_CURRENT_USER, kShellFoldersKey, folders);
+    collectFolders(HKEY_CURRENT_USER, kUserShellFoldersKey, folders);
+    collectFolders(HKEY_LOCAL_MACHINE, kShellFoldersKey, folders);
+    collectFolders(HKEY_LOCAL_MACHINE, kUserShellFoldersKey, folders);
+    return folders;
+}
+
+bool removeLoggedFile(const std::string& path)
+{
+    if (DeleteFileA(path.c_str())) return true;
+    DWORD error = GetLastError();
+    if (isGone(error)) return true;
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) || !(attributes & FILE_ATTRIBUTE_READONLY)) {
+        return false;
+    }
+    // DeleteFile refuses a read-only file; the attribute does not make it the user's.
+    SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (DeleteFileA(path.c_str())) return true;
+    SetFileAttributesA(path.c_str(), attributes);
+    return false;
+}
+
+bool removeEmptyFolder(const std::string& path)
+{
+    // RemoveDirectory itself refuses a folder that holds anything: that refusal is what
+    // keeps the user's own files, so nothing here ever looks inside to delete.
+    if (RemoveDirectoryA(path.c_str())) return true;
+    DWORD error = GetLastError();
+    if (isGone(error) || error == ERROR_DIR_NOT_EMPTY || error == ERROR_DIRECTORY) return true;
+    // Other refusals (in use, no rights) matter only for an empty folder.
+    return holdsAnything(path);
+}

@@ -1,0 +1,38 @@
+// Reading the uninstall log __uninst.dat that the installer leaves in the install
+// directory: records one after another, newest first, each a type byte, a 16-bit
+// little-endian path length and the path bytes. Plain C++ without Windows headers, so the
+// host tests and sanitizers reach it.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+struct LogEntry {
+    int type;          // 0 file, 1 directory, 3 install root, 4 shortcut folder
+    std::string path;
+};
+
+// A log larger than this is not one the installer wrote (it would name millions of
+// files); refusing it keeps a stray file from being read into memory.
+constexpr std::size_t kMaxUninstallLogSize = 64u * 1024u * 1024u;
+
+// Parses a whole log into entries in file order. The log is accepted only when every
+// record is complete and sound, because removing part of what a damaged log names could
+// delete the wrong things; otherwise entries is left empty, problem says what is wrong
+// (a phrase that follows "it", such as "ends in the middle of a record"), and the result
+// is false.
+//
+// Sound means: types 0, 1, 3 and 4 only; paths without zero bytes, fully qualified (a
+// drive letter, colon and separator, or a network path) and without "." or ".." parts;
+// only a shortcut folder record may have an empty path (a link placed directly in a drive
+// root logs one); and exactly one install root record, the last, since the installer
+// pushes it first. A log cut at a record boundary is caught by that last rule.
+bool parseUninstallLog(const std::string& bytes, std::vector<LogEntry>& entries, std::string& problem);
+
+// A drive letter, a colon and a separator, or a network path (\\server\share\...).
+bool isFullPath(const std::string& path);
+
+// A number in decimal digits. std::to_string would bring the C runtime's whole formatted
+// printing into the program for these few digits.
+std::string decimalText(unsigned long value);

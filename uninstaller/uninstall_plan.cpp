@@ -1,0 +1,236 @@
+#include "uninstaller/uninstall_plan.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "installer/package_format.h"
+
+namespace {
+
+bool isSeparator(char c) { return c == '\\' || c == '/'; }
+
+char lowerAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool isDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// The form in which two paths are compared: lower-case ASCII, backslashes only, no
+// trailing separator (a drive root keeps its one).
+std::string comparable(const std::string& path)
+{
+    std::string key = withoutTrailingSeparator(path);
+    for (char& c : key) c = isSeparator(c) ? '\\' : lowerAscii(c);
+    return key;
+}
+
+int depthOf(const std::string& key)
+{
+    return static_cast<int>(std::count(key.begin(), key.end(), '\\'));
+}
+
+bool contains(const std::vector<std::string>& keys, const std::string& key)
+{
+    return std::find(keys.begin(), keys.end(), key) != keys.end();
+}
+
+}  // namespace
+
+std::string withoutTrailingSeparator(const std::string& path)
+{
+    std::string result = path;
+    while (!result.empty() && isSeparator(result.back())) result.pop_back();
+    if (result.size() == 2 && isDriveLetter(result[0]) && result[1] == ':' && path.size() > 2) {
+        result += path[2];
+    }
+    return result;
+}
+
+bool samePath(const std::string& a, const std::string& b)
+{
+    return comparable(a) == comparable(b);
+}
+
+bool isDriveRoot(const std::string& path)
+{
+    std::string key = comparable(path);
+    // The long-path forms \\?\C:\ and \\?\UNC\server\share name roots too.
+    if (key.compare(0, 8, "\\\\?\\unc\\") == 0) {
+        key = "\\\\" + key.substr(8);
+    } else if (key.compare(0, 4, "\\\\?\\") == 0) {
+        key = key.substr(4);
+    }
+    if (key.size() >= 2 && isDriveLetter(key[0]) && key[1] == ':') {
+        return key.size() == 2 || (key.size() == 3 && key[2] == '\\');
+    }
+    if (key.compare(0, 2, "\\\\") == 0) {
+        // \\server\share: one separator between the two names, none after.
+        std::string rest = key.substr(2);
+        return depthOf(rest) <= 1;
+    }
+    return false;
+}
+
+std::string folderOf(const std::string& path)
+{
+    std::size_t last = path.find_last_of("\\/");
+    if (last == std::string::npos) return std::string();
+    return path.substr(0, last);
+}
+
+RemovalPlan planRemoval(const std::vector<LogEntry>& entries,
+                        const std::vector<std::string>& protectedFolders,
+                        const std::string& ownFolder)
+{
+    RemovalPlan plan;
+    std::string ownKey = comparable(ownFolder);
+    std::vector<std::string> ownFiles = {
+        comparable(ownFolder + "\\" + wbformat::kUninstallerName),
+        comparable(ownFolder + "\\" + wbformat::kUninstallLogName)};
+    std::vector<std::string> protectedKeys;
+    for (const std::string& folder : protectedFolders) {
+        if (!folder.empty()) protectedKeys.push_back(comparable(folder));
+    }
+
+    std::vector<std::string> fileKeys;
+    struct Folder {
+        std::string key;
+        std::string path;
+    };
+    std::vector<Folder> folders;
+    std::string rootKey;
+    for (const LogEntry& entry : entries) {
+        if (entry.type == wbformat::kLogFile) {
+            std::string key = comparable(entry.path);
+            if (contains(ownFiles, key) || contains(fileKeys, key)) continue;
+            fileKeys.push_back(key);
+            plan.files.push_back(entry.path);
+            continue;
+        }
+        std::string path = withoutTrailingSeparator(entry.path);
+        std::string key = comparable(path);
+        if (entry.type == wbformat::kLogInstallRoot) {
+            plan.installRoot = path;
+            rootKey = key;
+        }
+        if (path.empty() || isDriveRoot(path) || contains(protectedKeys, key)) continue;
+        bool seen = false;
+        for (const Folder& folder : folders) seen = seen || folder.key == key;
+        if (!seen) folders.push_back({key, path});
+    }
+
+    // Deepest first, so a folder is tried only after everything that was below it; the
+    // order of the records then does not matter. Equal depths in a fixed order, so the
+    // same log always gives the same plan.
+    std::sort(folders.begin(), folders.end(), [&](const Folder& a, const Folder& b) {
+        bool aRoot = a.key == rootKey, bRoot = b.key == rootKey;
+        if (aRoot != bRoot) return bRoot;
+        int da = depthOf(a.key), db = depthOf(b.key);
+        if (da != db) return da > db;
+        return a.key < b.key;
+    });
+    for (const Folder& folder : folders) {
+        if (folder.key == ownKey) {
+            plan.removeOwnFolder = true;
+            continue;
+        }
+        plan.folders.push_back(folder.path);
+    }
+    return plan;
+}
+
+std::string removeQuestion(const std::string& installRoot)
+{
+    return "Do you want to remove the program installed at `" + installRoot + "'?";
+}
+
+std::string removedNotice(const std::string& productName)
+{
+    if (productName.empty()) return "The program has been removed.";
+    return "`" + productName + "' has been removed.";
+}
+
+std::string failuresNotice(const std::vector<std::string>& failures)
+{
+    std::string text = "Not everything could be removed. Still in place:\n\n";
+    std::size_t listed = std::min(failures.size(), kListedFailures);
+    for (std::size_t i = 0; i < listed; ++i) text += failures[i] + "\n";
+    if (failures.size() > listed) {
+        text += "and " + decimalText(static_cast<unsigned long>(failures.size() - listed)) + " more\n";
+    }
+    text += "\nA running program may be using them. Close it and run the uninstaller again.";
+    return text;
+}
+
+std::string unreadableLogNotice(const std::string& logPath)
+{
+    return "The uninstall log `" + logPath + "' cannot be read.\n\nNothing has been removed.";
+}
+
+std::string damagedLogNotice(const std::string& logPath, const std::string& problem)
+{
+    return "The uninstall log `" + logPath + "' is damaged: it " + problem +
+           ".\n\nNothing has been removed.";
+}
+
+std::string cleanupCommandLine(const std::string& copyPath, const CleanupRequest& request)
+{
+    return "\"" + copyPath + "\" /cleanup " + decimalText(request.waitHandle) + " " +
+           (request.removeFolder ? "1" : "0") + " \"" + request.uninstallerPath + "\"";
+}
+
+namespace {
+
+// The next argument: quoted (a Windows path holds no double quote) or up to a blank.
+bool nextArgument(const std::string& line, std::size_t& position, std::string& argument)
+{
+    while (position < line.size() && (line[position] == ' ' || line[position] == '\t')) ++position;
+    if (position >= line.size()) return false;
+    if (line[position] == '"') {
+        std::size_t close = line.find('"', position + 1);
+        if (close == std::string::npos) return false;
+        argument = line.substr(position + 1, close - position - 1);
+        position = close + 1;
+        return true;
+    }
+    std::size_t end = line.find_first_of(" \t", position);
+    if (end == std::string::npos) end = line.size();
+    argument = line.substr(position, end - position);
+    position = end;
+    return true;
+}
+
+bool isNumber(const std::string& text)
+{
+    if (text.empty() || text.size() > 10) return false;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool parseCleanupCommandLine(const std::string& commandLine, CleanupRequest& request)
+{
+    std::size_t position = 0;
+    std::string program, verb, handle, flag, path, extra;
+    if (!nextArgument(commandLine, position, program) || !nextArgument(commandLine, position, verb) ||
+        verb != "/cleanup" || !nextArgument(commandLine, position, handle) ||
+        !nextArgument(commandLine, position, flag) || !nextArgument(commandLine, position, path) ||
+        nextArgument(commandLine, position, extra)) {
+        return false;
+    }
+    if (!isNumber(handle) || (flag != "0" && flag != "1")) return false;
+    // The copy deletes what it is told; it is told only of an uninstaller, so a stray
+    // command line cannot make it delete any other file.
+    std::string folder = folderOf(path);
+    if (folder.empty() || !isFullPath(path) || !samePath(path.substr(folder.size() + 1), wbformat::kUninstallerName)) {
+        return false;
+    }
+    request.waitHandle = std::strtoul(handle.c_str(), nullptr, 10);
+    request.removeFolder = flag == "1";
+    request.uninstallerPath = path;
+    return true;
+}

@@ -1,0 +1,31 @@
+// The uninstaller's one process-wide record: where it runs from, what the log names, the
+// registration it found, and what could not be removed.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "uninstaller/uninstall_log.h"
+#include "uninstaller/uninstall_plan.h"
+
+// One entry of the list of installed programs that starts this uninstaller.
+struct UninstallEntry {
+    HKEY root;
+    std::string keyName;
+    std::string displayName;
+};
+
+struct UninstallerState {
+    std::string ownPath;       // this program, as Windows started it
+    std::string ownFolder;     // the install directory, normally
+    std::string logPath;
+    std::vector<LogEntry> log;
+    RemovalPlan plan;
+    std::vector<UninstallEntry> entries;
+    std::string productName;   // the first entry's DisplayName; empty when none
+    std::vector<std::string> failures;
+};
+
+extern UninstallerState uninstallerState;
