@@ -16,9 +16,9 @@ CMAKE_PATHS = -DWB_DIST_DIR=$(DIST) -DWB_SCREENSHOT_DIR=$(BUILD)/screenshots \
               -DWB_WINE_DIR=$(WINE_DIR) -DWB_DEPS_DIR=$(DEPS)
 CMAKE_CFG = cmake -S . --log-level=WARNING -Wno-dev
 
-.PHONY: all deps host win host-test win-test test fuzz demo bench clean
+.PHONY: all deps host win example host-test win-test test fuzz demo bench clean
 
-all: host win
+all: host win example
 
 deps:
 	@scripts/setup-deps $(abspath build)
@@ -33,6 +33,19 @@ win: deps
 	@$(CMAKE_CFG) -B $(BUILD)/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
 	    -DCMAKE_BUILD_TYPE=Release -DWB_TESTS=ON $(CMAKE_PATHS) >/dev/null
 	@cmake --build $(BUILD)/win --target dist -j$(JOBS)
+
+# The example installer: the application folder is put together in the build tree from
+# the example's resources and the freshly built programs, then packed.
+EXAMPLE := $(BUILD)/example
+example: host win
+	@rm -rf $(EXAMPLE) && mkdir -p $(EXAMPLE)/app
+	@cp -R examples/hello/resources $(EXAMPLE)/app/resources
+	@cp examples/hello/package.cfg examples/hello/LICENSE.txt $(EXAMPLE)/
+	@cp examples/hello/vmkick.cfg $(DIST)/hello.jar $(DIST)/vmkick.exe $(EXAMPLE)/app/
+	@if [ -f $(DIST)/__uninst.exe ]; then cp $(DIST)/__uninst.exe $(EXAMPLE)/app/; fi
+	@$(DIST)/wickerbay-pack build $(EXAMPLE)/package.cfg -o $(DIST)/HelloSetup.exe \
+	    --stub $(DIST)/Wickerbay.exe
+	@echo "built $(DIST)/HelloSetup.exe"
 
 # Host unit tests and fuzz smoke runs, built with clang, AddressSanitizer and UBSan.
 host-test: deps
@@ -59,6 +72,11 @@ fuzz: deps
 	@cmake --build $(BUILD)/host-test -j$(JOBS)
 	@cd $(BUILD)/host-test && ctest -L fuzz-long --output-on-failure; status=$$?; \
 	    cd $(CURDIR) && $(CMAKE_CFG) -B $(BUILD)/host-test -DWB_FUZZ_LONG=OFF >/dev/null; exit $$status
+
+# The benchmarks, each figure against its anchor in the same run (adds NSIS, the peer).
+bench: all
+	@scripts/setup-deps $(abspath build) --bench
+	@bench/run $(BUILD)
 
 clean:
 	rm -rf $(BUILD)/host $(BUILD)/win $(BUILD)/host-test $(BUILD)/dist $(BUILD)/wine $(BUILD)/screenshots
