@@ -1,0 +1,309 @@
+// The uninstaller under Wine, end to end: the real installer installs a package that
+// carries the uninstaller as built, with shortcuts on the desktop and in the programs menu;
+// the installed __uninst.exe is started in the install directory, as its shortcut starts
+// it, and answered. Checked: what is left on disk and in the list of installed programs,
+// every box's caption, text, icon and buttons, the exit codes, and the clean-up copy in the
+// temporary folder followed until it has ended and its file is gone.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/support/shortcut_fixtures.h"
+#include "tests/support/uninstall_fixtures.h"
+
+namespace {
+
+const char kWebAddress[] = "https://example.org/uninstall-test/";
+
+// What the package puts into the install directory, and its shortcuts into the menu.
+const std::vector<std::string> kInstalledTree = {
+    "App.exe", "__uninst.dat", "__uninst.exe", "data\\", "data\\defaults.cfg", "empty\\",
+    "lib\\", "lib\\core.dat", "lib\\plugins\\", "lib\\plugins\\a.dat"};
+const std::vector<std::string> kMenuTree = {"Wb App\\", "Wb App\\Uninstall Wb App.lnk", "Wb App\\Wb App.lnk"};
+const std::vector<std::string> kNothing = {};
+
+std::string question(const std::string& installDir)
+{
+    return "Do you want to remove the program installed at `" + installDir + "'?";
+}
+
+std::string removed(const std::string& product)
+{
+    return "`" + product + "' has been removed.";
+}
+
+class UninstallEndToEnd : public ::testing::Test {
+protected:
+    lnk::ShellFoldersGuard guard;
+    uns::UserShellFoldersGuard userGuard;
+    std::vector<std::string> keyNames;  // entries to take away again, whatever happens
+    std::string base, app, desktop, programs;
+
+    void TearDown() override
+    {
+        for (const std::string& keyName : keyNames) uns::forgetEntry(keyName);
+    }
+
+    // Fresh folders below C:\wbtest\<name> with a desktop and a programs menu of their own,
+    // and an install directory whose name holds a blank, as most do.
+    void prepare(const std::string& name, const std::string& keyName)
+    {
+        base = lnk::freshTestFolder(name);
+        app = base + "\\Wb App";
+        desktop = base + "\\Desktop";
+        programs = base + "\\Programs";
+        ASSERT_TRUE(CreateDirectoryA(desktop.c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryA(programs.c_str(), nullptr));
+        ASSERT_TRUE(uns::pointShellFolder("Desktop", desktop));
+        ASSERT_TRUE(uns::pointShellFolder("Programs", programs));
+        keyNames.push_back(keyName);
+        uns::forgetEntry(keyName);
+    }
+
+    // Installs the product with a link directly on the (otherwise empty) desktop and two
+    // links in the folder `Wb App' of the programs menu, and checks that all of it arrived.
+    void installProduct(const std::string& product)
+    {
+        installProduct(product, "", kMenuTree);
+    }
+
+    // The same with the menu's folder below menuParent, a path ending in a backslash.
+    void installProduct(const std::string& product, const std::string& menuParent,
+                        const std::vector<std::string>& menuTree)
+    {
+        wbpack::PackageSpec package = uns::packageWithUninstaller(product, app);
+        package.shortcuts = {
+            {"$D\\Wb App.lnk", app + "\\App.exe", app, "", "Starts Wb App"},
+            {"$P\\" + menuParent + "Wb App\\Wb App.lnk", app + "\\App.exe", app, "", "Starts Wb App"},
+            {"$P\\" + menuParent + "Wb App\\Uninstall Wb App.lnk", app + "\\__uninst.exe", app, "",
+             "Removes Wb App"},
+        };
+        lnk::InstallRun installed = uns::install(base, package);
+        ASSERT_TRUE(installed.completed);
+        ASSERT_EQ(installed.boxTexts,
+                  std::vector<std::string>{"`" + product + "' has been installed at `" + app + "'"});
+        ASSERT_EQ(installed.exitCode, 0u);
+        ASSERT_EQ(uns::treeOf(app), kInstalledTree);
+        ASSERT_EQ(uns::treeOf(programs), menuTree);
+        ASSERT_EQ(uns::treeOf(desktop), std::vector<std::string>{"Wb App.lnk"});
+        ASSERT_EQ(uns::readFileBytes(app + "\\__uninst.exe"), uns::readFileBytes(uns::builtUninstaller()));
+    }
+
+    std::map<std::string, uns::RegValue> entryValues(const std::string& product) const
+    {
+        return {{"DisplayName", uns::textValue(product)},
+                {"UninstallString", uns::textValue("\"" + app + "\\__uninst.exe\"")},
+                {"URLUpdateInfo", uns::textValue(kWebAddress)},
+                {"URLInfoAbout", uns::textValue(kWebAddress)},
+                {"Publisher", uns::textValue("Wickerbay tests")},
+                {"NoModify", uns::numberValue(1)},
+                {"NoRepair", uns::numberValue(1)}};
+    }
+
+    // A run that removed everything: asked, told, ended with 0, and its clean-up copy did
+    // its work, ended with 0 and left nothing in the temporary folder.
+    void expectFullRemoval(const uns::UninstallRun& run, const std::string& notice)
+    {
+        ASSERT_EQ(run.boxes.size(), 2u);
+        EXPECT_EQ(run.boxes[0].text, question(app));
+        EXPECT_EQ(run.boxes[1].caption, "Uninstall");
+        EXPECT_EQ(run.boxes[1].text, notice);
+        EXPECT_EQ(run.boxes[1].icon, static_cast<UINT>(MB_ICONINFORMATION));
+        EXPECT_EQ(run.boxes[1].buttons, std::vector<int>{IDOK});
+        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_TRUE(run.copyStarted);
+        EXPECT_TRUE(run.copyWaited);
+        EXPECT_EQ(run.copyExitCode, 0u);
+        EXPECT_TRUE(run.copyFileGone) << run.copyPath;
+        EXPECT_FALSE(lnk::directoryExists(app));
+        // The shell folders stay, empty; nothing outside what was installed is touched.
+        EXPECT_EQ(uns::treeOf(base), (std::vector<std::string>{"Desktop\\", "Programs\\", "Setup.exe"}));
+    }
+};
+
+}  // namespace
+
+TEST_F(UninstallEndToEnd, YesRemovesWhatWasInstalledAndKeepsTheUsersFileWithItsFolders)
+{
+    ASSERT_NO_FATAL_FAILURE(prepare("uninstall_e2e_user", "Wb_User_Test"));
+    // The menu's folder two levels down: createLinkFolder makes Wb Group too, but the log
+    // names only the link's own folder Wb App.
+    ASSERT_NO_FATAL_FAILURE(installProduct("Wb User Test", "Wb Group\\",
+                                           {"Wb Group\\", "Wb Group\\Wb App\\",
+                                            "Wb Group\\Wb App\\Uninstall Wb App.lnk",
+                                            "Wb Group\\Wb App\\Wb App.lnk"}));
+    EXPECT_EQ(uns::registryValues(HKEY_LOCAL_MACHINE, uns::entryKeyPath("Wb_User_Test")),
+              entryValues("Wb User Test"));
+    ASSERT_TRUE(uns::writeFileBytes(app + "\\data\\notes.txt", "the user's own"));
+
+    uns::UninstallRun run = uns::runUninstaller(app, IDYES, "uninstall-yes");
+    ASSERT_EQ(run.boxes.size(), 2u);
+    EXPECT_EQ(run.boxes[0].caption, "Uninstall");
+    EXPECT_EQ(run.boxes[0].text, question(app));
+    EXPECT_EQ(run.boxes[0].icon, static_cast<UINT>(MB_ICONQUESTION));
+    EXPECT_EQ(run.boxes[0].buttons, (std::vector<int>{IDYES, IDNO}));
+    EXPECT_EQ(run.boxes[1].caption, "Uninstall");
+    EXPECT_EQ(run.boxes[1].text, removed("Wb User Test"));
+    EXPECT_EQ(run.boxes[1].icon, static_cast<UINT>(MB_ICONINFORMATION));
+    EXPECT_EQ(run.exitCode, 0u);
+
+    // The uninstaller and its log go too; the folder that holds the user's file stays.
+    EXPECT_TRUE(run.copyStarted);
+    EXPECT_TRUE(run.copyWaited);
+    EXPECT_EQ(run.copyExitCode, 0u);
+    EXPECT_TRUE(run.copyFileGone) << run.copyPath;
+    // Only the folders that the log names go: Wb Group, which it does not name, stays.
+    EXPECT_EQ(uns::treeOf(base), (std::vector<std::string>{"Desktop\\", "Programs\\", "Programs\\Wb Group\\",
+                                                           "Setup.exe", "Wb App\\", "Wb App\\data\\",
+                                                           "Wb App\\data\\notes.txt"}));
+    EXPECT_EQ(uns::readFileBytes(app + "\\data\\notes.txt"), "the user's own");
+    EXPECT_FALSE(uns::registryKeyExists(HKEY_LOCAL_MACHINE, uns::entryKeyPath("Wb_User_Test")));
+}
+
+TEST_F(UninstallEndToEnd, AFullUninstallLeavesNoInstallDirectoryAndKeepsTheEmptyDesktop)
+{
+    // Every character that the entry's key name replaces, in the product's name.
+    const std::string product = "Wb/\\*?&~!@#$:;%^() `Full";
+    const std::string keyName = "Wb" + std::string(18, '_') + "Full";
+    ASSERT_NO_FATAL_FAILURE(prepare("uninstall_e2e_full", keyName));
+    ASSERT_NO_FATAL_FAILURE(installProduct(product));
+    EXPECT_EQ(uns::registryValues(HKEY_LOCAL_MACHINE, uns::entryKeyPath(keyName)), entryValues(product));
+
+    uns::UninstallRun run = uns::runUninstaller(app, IDYES, "uninstall-full");
+    expectFullRemoval(run, removed(product));
+    EXPECT_EQ(uns::treeOf(desktop), kNothing);
+    EXPECT_FALSE(uns::registryKeyExists(HKEY_LOCAL_MACHINE, uns::entryKeyPath(keyName)));
+}
+
+TEST_F(UninstallEndToEnd, NoTouchesNothing)
+{
+    ASSERT_NO_FATAL_FAILURE(prepare("uninstall_e2e_no", "Wb_No_Test"));
+    ASSERT_NO_FATAL_FAILURE(installProduct("Wb No Test"));
+    std::vector<std::string> before = uns::treeOf(base);
+    std::string logBefore = uns::readFileBytes(app + "\\__uninst.dat");
+
+    uns::UninstallRun run = uns::runUninstaller(app, IDNO);
+    ASSERT_EQ(run.boxes.size(), 1u);
+    EXPECT_EQ(run.boxes[0].text, question(app));
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_FALSE(run.copyStarted);
+    EXPECT_EQ(uns::treeOf(base), before);
+    EXPECT_EQ(uns::readFileBytes(app + "\\__uninst.dat"), logBefore);
+    EXPECT_EQ(uns::registryValues(HKEY_LOCAL_MACHINE, uns::entryKeyPath("Wb_No_Test")), entryValues("Wb No Test"));
+}
+
+TEST_F(UninstallEndToEnd, FilesHeldOpenAreListedTheRestGoesAndASecondRunFinishes)
+{
+    ASSERT_NO_FATAL_FAILURE(prepare("uninstall_e2e_held", "Wb_Held_Test"));
+    ASSERT_NO_FATAL_FAILURE(installProduct("Wb Held Test"));
+    const std::string core = app + "\\lib\\core.dat";
+    const std::string defaults = app + "\\data\\defaults.cfg";
+    // Opened without FILE_SHARE_DELETE, as a running program holds its files.
+    HANDLE heldCore = CreateFileA(core.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE heldDefaults = CreateFileA(defaults.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(heldCore, INVALID_HANDLE_VALUE);
+    ASSERT_NE(heldDefaults, INVALID_HANDLE_VALUE);
+
+    uns::UninstallRun first = uns::runUninstaller(app, IDYES, "uninstall-held");
+    CloseHandle(heldCore);
+    CloseHandle(heldDefaults);
+    ASSERT_EQ(first.boxes.size(), 2u);
+    EXPECT_EQ(first.boxes[1].caption, "Uninstall");
+    // In the log's order, newest first.
+    EXPECT_EQ(first.boxes[1].text,
+              "Not everything could be removed. Still in place:\n\n" + defaults + "\n" + core +
+                  "\n\nA running program may be using them. Close it and run the uninstaller again.");
+    EXPECT_EQ(first.boxes[1].icon, static_cast<UINT>(MB_ICONWARNING));
+    EXPECT_EQ(first.boxes[1].buttons, std::vector<int>{IDOK});
+    EXPECT_EQ(first.exitCode, 1u);
+    // Everything else is gone; the uninstaller, its log and its entry stay for a second run.
+    EXPECT_FALSE(first.copyStarted);
+    EXPECT_EQ(uns::treeOf(app), (std::vector<std::string>{"__uninst.dat", "__uninst.exe", "data\\",
+                                                          "data\\defaults.cfg", "lib\\", "lib\\core.dat"}));
+    EXPECT_EQ(uns::treeOf(programs), kNothing);
+    EXPECT_EQ(uns::treeOf(desktop), kNothing);
+    EXPECT_EQ(uns::registryValues(HKEY_LOCAL_MACHINE, uns::entryKeyPath("Wb_Held_Test")),
+              entryValues("Wb Held Test"));
+
+    uns::UninstallRun second = uns::runUninstaller(app, IDYES);
+    expectFullRemoval(second, removed("Wb Held Test"));
+    EXPECT_FALSE(uns::registryKeyExists(HKEY_LOCAL_MACHINE, uns::entryKeyPath("Wb_Held_Test")));
+}
+
+TEST_F(UninstallEndToEnd, ADamagedOrMissingLogRemovesNothing)
+{
+    ASSERT_NO_FATAL_FAILURE(prepare("uninstall_e2e_damaged", "Wb_Damaged_Test"));
+    ASSERT_NO_FATAL_FAILURE(installProduct("Wb Damaged Test"));
+    const std::string log = app + "\\__uninst.dat";
+    std::string bytes = uns::readFileBytes(log);
+    ASSERT_GT(bytes.size(), 1u);
+    ASSERT_TRUE(uns::writeFileBytes(log, bytes.substr(0, bytes.size() - 1)));
+    std::vector<std::string> before = uns::treeOf(base);
+
+    uns::UninstallRun damaged = uns::runUninstaller(app, IDYES, "uninstall-damaged-log");
+    ASSERT_EQ(damaged.boxes.size(), 1u);
+    EXPECT_EQ(damaged.boxes[0].caption, "Uninstall");
+    EXPECT_EQ(damaged.boxes[0].text, "The uninstall log `" + log +
+                                         "' is damaged: it ends in the middle of a record.\n\n"
+                                         "Nothing has been removed.");
+    EXPECT_EQ(damaged.boxes[0].icon, static_cast<UINT>(MB_ICONERROR));
+    EXPECT_EQ(damaged.boxes[0].buttons, std::vector<int>{IDOK});
+    EXPECT_EQ(damaged.exitCode, 1u);
+    EXPECT_FALSE(damaged.copyStarted);
+    EXPECT_EQ(uns::treeOf(base), before);
+
+    ASSERT_TRUE(DeleteFileA(log.c_str()));
+    uns::UninstallRun missing = uns::runUninstaller(app, IDYES);
+    ASSERT_EQ(missing.boxes.size(), 1u);
+    EXPECT_EQ(missing.boxes[0].text,
+              "The uninstall log `" + log + "' cannot be read.\n\nNothing has been removed.");
+    EXPECT_EQ(missing.boxes[0].icon, static_cast<UINT>(MB_ICONERROR));
+    EXPECT_EQ(missing.exitCode, 1u);
+    EXPECT_EQ(uns::treeOf(app), (std::vector<std::string>{"App.exe", "__uninst.exe", "data\\",
+                                                          "data\\defaults.cfg", "empty\\", "lib\\",
+                                                          "lib\\core.dat", "lib\\plugins\\",
+                                                          "lib\\plugins\\a.dat"}));
+    EXPECT_EQ(uns::treeOf(programs), kMenuTree);
+    EXPECT_EQ(uns::registryValues(HKEY_LOCAL_MACHINE, uns::entryKeyPath("Wb_Damaged_Test")),
+              entryValues("Wb Damaged Test"));
+}
+
+TEST_F(UninstallEndToEnd, RecordsInAnyOrderRemoveTheSameFolders)
+{
+    ASSERT_NO_FATAL_FAILURE(prepare("uninstall_e2e_order", "Wb_Order_Test"));
+    ASSERT_NO_FATAL_FAILURE(installProduct("Wb Order Test"));
+    const std::string log = app + "\\__uninst.dat";
+    bool complete = false;
+    std::vector<lnk::UninstallRecord> records = lnk::readUninstallLog(log, &complete);
+    ASSERT_TRUE(complete);
+    ASSERT_EQ(records.size(), 15u);
+    // Oldest first: every folder's record now comes before the records of what it held.
+    std::vector<lnk::UninstallRecord> reordered(records.rbegin() + 1, records.rend());
+    reordered.push_back(records.back());
+    ASSERT_EQ(reordered.front(), (lnk::UninstallRecord{0, app + "\\App.exe"}));
+    ASSERT_TRUE(uns::writeLogRecords(log, reordered));
+
+    uns::UninstallRun run = uns::runUninstaller(app, IDYES);
+    expectFullRemoval(run, removed("Wb Order Test"));
+}
+
+TEST_F(UninstallEndToEnd, AnEntryInTheUsersListGoesAndWithoutAnEntryTheProgramIsUnnamed)
+{
+    ASSERT_NO_FATAL_FAILURE(prepare("uninstall_e2e_entry", "Wb_Entry_Test"));
+    ASSERT_NO_FATAL_FAILURE(installProduct("Wb Entry Test"));
+    // Where an installer without administrator rights puts the entry.
+    const std::string key = uns::entryKeyPath("Wb_Entry_Test");
+    ASSERT_TRUE(uns::writeRegistryValues(HKEY_CURRENT_USER, key, entryValues("Wb Entry Test")));
+    ASSERT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str()), ERROR_SUCCESS);
+
+    uns::UninstallRun fromUsersList = uns::runUninstaller(app, IDYES);
+    expectFullRemoval(fromUsersList, removed("Wb Entry Test"));
+    EXPECT_FALSE(uns::registryKeyExists(HKEY_CURRENT_USER, key));
+
+    ASSERT_NO_FATAL_FAILURE(installProduct("Wb Entry Test"));
+    ASSERT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str()), ERROR_SUCCESS);
+    uns::UninstallRun unnamed = uns::runUninstaller(app, IDYES, "uninstall-unnamed");
+    expectFullRemoval(unnamed, "The program has been removed.");
+}
