@@ -1,0 +1,360 @@
+// The installer's main flow under Wine, on installers built with the package builder's
+// library: the main window as placed and styled, the progress bar before, during and after
+// the installation (with screenshots), the tree it writes byte for byte, the completion
+// notice of both kinds with its owner, the run command started in the install directory,
+// closing the window before and after installing, a relative install directory, and
+// command-line arguments that change nothing.
+// (The faults: installer_e2e_faults_test.cpp. The engine's own cases: installer_engine_test.)
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/installer_fixtures.h"
+#include "tests/support/launcher_fixtures.h"
+#include "tests/support/shortcut_fixtures.h"
+
+namespace {
+
+// Large enough that the bar is seen part-way: several MB that bzip2 cannot shrink.
+constexpr std::size_t kBigFileSize = 8 * 1024 * 1024;
+
+const char kTitle[] = "Orvanstead Wickerbay";
+
+// A tree of the kinds of file and folder a package holds: an empty file, every byte
+// value, names with blanks, a file over several 32768-byte chunks, one of several MB,
+// nested folders and an empty one.
+void writeSourceTree(const std::string& root)
+{
+    std::string allBytes;
+    for (int round = 0; round < 4; ++round) {
+        for (int b = 0; b < 256; ++b) allBytes += static_cast<char>(b);
+    }
+    ASSERT_TRUE(vmk::makeFolders(root + "\\data\\deep\\deeper"));
+    ASSERT_TRUE(vmk::makeFolders(root + "\\empty folder"));
+    ASSERT_TRUE(vmk::writeFile(root + "\\Read Me.txt", "Read me first.\r\n"));
+    ASSERT_TRUE(vmk::writeFile(root + "\\empty.dat", ""));
+    ASSERT_TRUE(vmk::writeFile(root + "\\all bytes.bin", allBytes));
+    ASSERT_TRUE(vmk::writeFile(root + "\\data\\big.bin", inst::noise(kBigFileSize, 11)));
+    ASSERT_TRUE(vmk::writeFile(root + "\\data\\chunks.bin", inst::noise(70000, 12)));
+    ASSERT_TRUE(vmk::writeFile(root + "\\data\\deep\\deeper\\leaf.txt", "leaf"));
+}
+
+wbpack::PackageHeader header(const std::string& productName, const std::string& installDir,
+                             const std::string& runCommand = "")
+{
+    return {productName, installDir, runCommand, "http://example.org/" + productName, "Wickerbay tests", ""};
+}
+
+std::string notice(const std::string& productName, const std::string& installDir)
+{
+    return "`" + productName + "' has been installed at `" + installDir + "'";
+}
+
+std::string question(const std::string& productName, const std::string& installDir)
+{
+    return notice(productName, installDir) + ". Do you want to run it now?";
+}
+
+// A small package whose run command, when it has one, starts the recorder it carries.
+wbpack::PackageSpec smallPackage(const std::string& productName, const std::string& installDir,
+                                 const std::string& runCommand = "")
+{
+    wbpack::PackageSpec package;
+    package.header = header(productName, installDir, runCommand);
+    package.entries.push_back(wbpack::memoryFileEntry("runner.exe", vmk::readFile(vmk::recorderPath())));
+    package.entries.push_back(wbpack::enterDirEntry("docs"));
+    package.entries.push_back(wbpack::memoryFileEntry("guide.txt", "How to use it.\r\n"));
+    package.entries.push_back(wbpack::leaveDirEntry());
+    return package;
+}
+
+// A child's window rectangle in its parent's client coordinates.
+RECT rectIn(HWND child, HWND parent)
+{
+    RECT r = ui::windowRect(child);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+// Everything fixed about the waiting main window and its button.
+void expectWaitingMainWindow(HWND window)
+{
+    EXPECT_EQ(ui::className(window), "MainWin");
+    EXPECT_EQ(ui::windowText(window), kTitle);
+    EXPECT_EQ(ui::owner(window), nullptr);
+    EXPECT_TRUE(ui::isEnabled(window));
+
+    RECT outer = ui::windowRect(window);
+    RECT desktop = ui::windowRect(GetDesktopWindow());
+    int width = outer.right - outer.left;
+    int height = outer.bottom - outer.top;
+    EXPECT_EQ(width, 300);
+    EXPECT_EQ(height, 140);
+    // Each extent halved on its own; the desktop's origin not added.
+    EXPECT_EQ(outer.left, (desktop.right - desktop.left) / 2 - width / 2);
+    EXPECT_EQ(outer.top, (desktop.bottom - desktop.top) / 2 - height / 2);
+
+    // WS_BORDER | WS_SYSMENU | WS_MINIMIZEBOX, to which the system adds the caption's dialog
+    // frame (WS_CAPTION) for an overlapped window; shown; no maximise box, no sizing border.
+    const LONG chosen = WS_BORDER | WS_DLGFRAME | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME |
+                        WS_POPUP | WS_CHILD | WS_VISIBLE | WS_DISABLED;
+    EXPECT_EQ(ui::style(window) & chosen, static_cast<LONG>(WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_VISIBLE))
+        << std::hex << ui::style(window);
+    // WS_EX_APPWINDOW, and the edge the system gives every captioned window.
+    EXPECT_EQ(ui::exStyle(window) & ~WS_EX_WINDOWEDGE, static_cast<LONG>(WS_EX_APPWINDOW))
+        << std::hex << ui::exStyle(window);
+    EXPECT_EQ(GetClassLongA(window, GCL_STYLE), static_cast<DWORD>(CS_OWNDC));
+
+    std::vector<HWND> controls = ui::children(window);
+    ASSERT_EQ(controls.size(), 1u);
+    HWND button = controls.front();
+    EXPECT_EQ(ui::className(button), "Button");
+    EXPECT_EQ(ui::windowText(button), "Install");
+    EXPECT_TRUE(ui::isEnabled(button));
+    EXPECT_EQ(ui::style(button), static_cast<LONG>(WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON)) << std::hex
+                                                                                          << ui::style(button);
+    EXPECT_EQ(ui::exStyle(button), 0) << std::hex << ui::exStyle(button);
+    EXPECT_EQ(GetDlgCtrlID(button), 0);
+    RECT client = ui::clientRect(window);
+    RECT place = rectIn(button, window);
+    EXPECT_EQ(place.left, client.right / 2 - 60);
+    EXPECT_EQ(place.top, client.bottom - 35);
+    EXPECT_EQ(place.right - place.left, 120);
+    EXPECT_EQ(place.bottom - place.top, 25);
+}
+
+void expectBox(const inst::Box& box, const std::string& caption, const std::string& text, UINT icon,
+               const std::vector<int>& buttons, HWND owner)
+{
+    ASSERT_NE(box.window, nullptr) << "no message box came";
+    EXPECT_EQ(box.caption, caption);
+    EXPECT_EQ(box.text, text);
+    EXPECT_EQ(box.icon, icon);
+    EXPECT_EQ(box.buttons, buttons);
+    EXPECT_EQ(box.owner, owner);
+}
+
+// Nothing that a run command would write appears: the installer has ended, so a start
+// would have happened already; the recorder gets a second to write its log.
+bool recorderStaysIdle(const std::string& recorder)
+{
+    return !ui::waitFor([&] { return lnk::fileExists(recorder + ".log"); }, 1000);
+}
+
+}  // namespace
+
+TEST(InstallerEndToEnd, WindowShowsProgressAndInstallsTheTreeByteForByte)
+{
+    inst::TestFolder folder("installer_e2e_tree");
+    std::string source = folder.path + "\\source";
+    std::string app = folder.path + "\\Program Files\\Tree Test";
+    std::string setup = folder.path + "\\Setup.exe";
+    writeSourceTree(source);
+    wbpack::PackageSpec package;
+    std::string error;
+    ASSERT_TRUE(inst::packageFromFolder(header("Tree Test", app), source, package, error)) << error;
+    ASSERT_TRUE(lnk::buildTestInstaller(package, setup, error)) << error;
+
+    inst::Running run;
+    ASSERT_TRUE(inst::startInstaller(setup, "", folder.path, run));
+    HWND window = inst::waitForReadyMainWindow(run.process);
+    ASSERT_NE(window, nullptr);
+    expectWaitingMainWindow(window);
+    HWND button = inst::installButton(window);
+    ASSERT_NE(button, nullptr);
+
+    // Waiting: the prompt at (72, 48) and no bar (nothing black left of the prompt).
+    EXPECT_TRUE(ui::waitFor([&] { return inst::anyBlack(window, 72, 200, 48, 60); }));
+    EXPECT_TRUE(inst::waitUntilDrawn(window));
+    EXPECT_FALSE(inst::anyBlack(window, 8, 71, 40, 70));
+    EXPECT_FALSE(lnk::directoryExists(app));
+    EXPECT_TRUE(ui::saveScreenshot("installer-before"));
+
+    // Installing: no message is handled now, so the button is read without a message
+    // (another process's window text comes from the system) and the bar from the screen.
+    ui::pressButton(button);
+    inst::Bar during;
+    bool started = false;
+    bool partWay = false;
+    ui::waitFor([&] {
+        // Enabled again after it was disabled: the installation ended unseen.
+        if (ui::isEnabled(button)) return started;
+        started = true;
+        during = inst::readBar(window);
+        partWay = during.fill[3] > 0 && during.fill[3] < during.span;
+        return partWay;
+    }, 60000);
+    char label[64] = {0};
+    GetWindowTextA(button, label, sizeof label);
+    EXPECT_TRUE(ui::saveScreenshot("installer-during"));
+    ASSERT_TRUE(partWay) << "the bar was never seen part-way";
+    EXPECT_STREQ(label, "Installing...");
+    EXPECT_TRUE(during.frame);
+    EXPECT_TRUE(during.gapClear);
+    EXPECT_TRUE(during.beyondClear);
+    for (int row = 1; row < 7; ++row) EXPECT_EQ(during.fill[row], during.fill[0]) << "row " << 52 + row;
+
+    // Completed: the full bar ends one pixel inside the frame (and a prompt left under it
+    // would show in the gap rows).
+    ASSERT_TRUE(ui::waitFor([&] { return ui::windowText(button) == "Completed" && ui::isEnabled(button); }, 120000));
+    EXPECT_TRUE(inst::waitUntilDrawn(window));
+    inst::Bar after = inst::readBar(window);
+    EXPECT_EQ(after.right, ui::clientRect(window).right);
+    EXPECT_TRUE(after.frame);
+    EXPECT_TRUE(after.gapClear);
+    EXPECT_TRUE(after.beyondClear);
+    for (int row = 0; row < 7; ++row) EXPECT_EQ(after.fill[row], after.span) << "row " << 52 + row;
+    EXPECT_TRUE(ui::saveScreenshot("installer-after"));
+
+    ui::pressButton(button);
+    inst::Box box = inst::waitForBox(run.process);
+    EXPECT_TRUE(ui::saveScreenshot("installer-notice"));
+    expectBox(box, "Notice", notice("Tree Test", app), MB_ICONINFORMATION, {IDOK}, window);
+    EXPECT_TRUE(inst::answerBox(box, IDOK));
+    EXPECT_EQ(ui::waitExit(run.process), 0u);
+
+    EXPECT_EQ(inst::treeDifferences(inst::readTree(source), inst::readTree(app), {"__uninst.dat"}),
+              std::vector<std::string>{});
+    bool complete = false;
+    EXPECT_EQ(lnk::readUninstallLog(app + "\\__uninst.dat", &complete), inst::expectedLog(app, package.entries));
+    EXPECT_TRUE(complete);
+    // Nothing beside the install directory.
+    EXPECT_EQ(lnk::folderNames(folder.path), (std::vector<std::string>{"Program Files", "Setup.exe", "source"}));
+    EXPECT_EQ(lnk::folderNames(folder.path + "\\Program Files"), std::vector<std::string>{"Tree Test"});
+}
+
+TEST(InstallerEndToEnd, YesRunsTheRunCommandInTheInstallDirectory)
+{
+    inst::TestFolder folder("installer_e2e_run_yes");
+    // Given with its trailing backslash; the notice shows the folder without it.
+    std::string app = folder.path + "\\Run Here";
+    std::string runCommand = "\"" + app + "\\runner.exe\" --first \"two words\" last";
+    std::string setup = folder.path + "\\Setup.exe";
+    std::string error;
+    ASSERT_TRUE(lnk::buildTestInstaller(smallPackage("Run Test", app + "\\", runCommand), setup, error)) << error;
+
+    inst::Running run;
+    // Started from another folder: the run command's folder comes from the installation.
+    ASSERT_TRUE(inst::startInstaller(setup, "", "C:\\", run));
+    HWND window = inst::waitForReadyMainWindow(run.process);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(inst::installUntilCompleted(window));
+    ui::pressButton(inst::installButton(window));
+    inst::Box box = inst::waitForBox(run.process);
+    EXPECT_TRUE(ui::saveScreenshot("installer-run-question"));
+    expectBox(box, "Notice", question("Run Test", app), MB_ICONQUESTION, {IDYES, IDNO}, window);
+    EXPECT_TRUE(inst::answerBox(box, IDYES));
+    EXPECT_EQ(ui::waitExit(run.process), 0u);
+
+    std::vector<vmk::RecorderRun> starts = vmk::waitForRecorderRuns(app + "\\runner.exe");
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(starts[0].commandLine, runCommand);
+    EXPECT_EQ(starts[0].workingDir, app);
+    EXPECT_EQ(starts[0].show, SW_SHOW);
+    // The recorder's log beside it is its own; the installation left the rest.
+    ui::waitFor([&] { return !vmk::programRunning(app + "\\runner.exe"); });
+    EXPECT_EQ(lnk::folderNames(app),
+              (std::vector<std::string>{"__uninst.dat", "docs", "runner.exe", "runner.exe.log"}));
+}
+
+TEST(InstallerEndToEnd, NoRunsNothingAndArgumentsChangeNothing)
+{
+    inst::TestFolder folder("installer_e2e_run_no");
+    std::string app = folder.path + "\\No Run";
+    std::string setup = folder.path + "\\Setup.exe";
+    std::string elsewhere = folder.path + "\\elsewhere";
+    std::string error;
+    wbpack::PackageSpec package = smallPackage("No Run Test", app, "\"" + app + "\\runner.exe\"");
+    ASSERT_TRUE(lnk::buildTestInstaller(package, setup, error)) << error;
+
+    // Switches other installers know: silent, another folder, help.
+    inst::Running run;
+    ASSERT_TRUE(inst::startInstaller(setup, "/S /D=" + elsewhere + " --silent /? -y \"" + elsewhere + "\"",
+                                     folder.path, run));
+    HWND window = inst::waitForReadyMainWindow(run.process);
+    ASSERT_NE(window, nullptr);
+    expectWaitingMainWindow(window);
+    // Still waiting for the user: nothing installed yet.
+    EXPECT_TRUE(ui::isRunning(run.process));
+    EXPECT_FALSE(lnk::directoryExists(app));
+    ASSERT_TRUE(inst::installUntilCompleted(window));
+    ui::pressButton(inst::installButton(window));
+    inst::Box box = inst::waitForBox(run.process);
+    expectBox(box, "Notice", question("No Run Test", app), MB_ICONQUESTION, {IDYES, IDNO}, window);
+    EXPECT_TRUE(inst::answerBox(box, IDNO));
+    EXPECT_EQ(ui::waitExit(run.process), 0u);
+
+    EXPECT_TRUE(recorderStaysIdle(app + "\\runner.exe"));
+    EXPECT_EQ(lnk::folderNames(folder.path), (std::vector<std::string>{"No Run", "Setup.exe"}));
+    EXPECT_EQ(lnk::folderNames(app), (std::vector<std::string>{"__uninst.dat", "docs", "runner.exe"}));
+    EXPECT_EQ(lnk::readUninstallLog(app + "\\__uninst.dat"), inst::expectedLog(app, package.entries));
+}
+
+TEST(InstallerEndToEnd, ClosingBeforeInstallExtractsNothing)
+{
+    inst::TestFolder folder("installer_e2e_close_early");
+    std::string app = folder.path + "\\never\\app";
+    std::string setup = folder.path + "\\Setup.exe";
+    std::string error;
+    ASSERT_TRUE(lnk::buildTestInstaller(smallPackage("Close Test", app), setup, error)) << error;
+
+    inst::Running run;
+    ASSERT_TRUE(inst::startInstaller(setup, "", folder.path, run));
+    HWND window = inst::waitForReadyMainWindow(run.process);
+    ASSERT_NE(window, nullptr);
+    ui::closeWindow(window);
+    // A notice would keep the process waiting for an answer.
+    EXPECT_EQ(ui::waitExit(run.process), 0u);
+    EXPECT_EQ(lnk::folderNames(folder.path), std::vector<std::string>{"Setup.exe"});
+}
+
+TEST(InstallerEndToEnd, ClosingAfterCompletionStillShowsTheNoticeWithoutOwner)
+{
+    inst::TestFolder folder("installer_e2e_close_late");
+    std::string app = folder.path + "\\app";
+    std::string setup = folder.path + "\\Setup.exe";
+    std::string error;
+    ASSERT_TRUE(lnk::buildTestInstaller(smallPackage("Close Late", app), setup, error)) << error;
+
+    inst::Running run;
+    ASSERT_TRUE(inst::startInstaller(setup, "", folder.path, run));
+    HWND window = inst::waitForReadyMainWindow(run.process);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(inst::installUntilCompleted(window));
+    ui::closeWindow(window);
+    inst::Box box = inst::waitForBox(run.process);
+    // The default close handling has destroyed the main window before the notice.
+    EXPECT_FALSE(IsWindow(window));
+    expectBox(box, "Notice", notice("Close Late", app), MB_ICONINFORMATION, {IDOK}, nullptr);
+    EXPECT_TRUE(inst::answerBox(box, IDOK));
+    EXPECT_EQ(ui::waitExit(run.process), 0u);
+    EXPECT_EQ(lnk::folderNames(app), (std::vector<std::string>{"__uninst.dat", "docs", "runner.exe"}));
+}
+
+TEST(InstallerEndToEnd, RelativeInstallDirIsUsedAndShownAbsolute)
+{
+    inst::TestFolder folder("installer_e2e_relative");
+    std::string setup = folder.path + "\\Setup.exe";
+    std::string error;
+    wbpack::PackageSpec package = smallPackage("Relative Test", "Relative\\App");
+    ASSERT_TRUE(lnk::buildTestInstaller(package, setup, error)) << error;
+
+    // Below the folder the installer is started in.
+    std::string app = folder.path + "\\Relative\\App";
+    inst::Running run;
+    ASSERT_TRUE(inst::startInstaller(setup, "", folder.path, run));
+    HWND window = inst::waitForReadyMainWindow(run.process);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(inst::installUntilCompleted(window));
+    ui::pressButton(inst::installButton(window));
+    inst::Box box = inst::waitForBox(run.process);
+    expectBox(box, "Notice", notice("Relative Test", app), MB_ICONINFORMATION, {IDOK}, window);
+    EXPECT_TRUE(inst::answerBox(box, IDOK));
+    EXPECT_EQ(ui::waitExit(run.process), 0u);
+
+    EXPECT_EQ(lnk::folderNames(folder.path), (std::vector<std::string>{"Relative", "Setup.exe"}));
+    EXPECT_EQ(lnk::folderNames(app), (std::vector<std::string>{"__uninst.dat", "docs", "runner.exe"}));
+    // The log names absolute paths, which mean the same to an uninstaller started elsewhere.
+    EXPECT_EQ(lnk::readUninstallLog(app + "\\__uninst.dat"), inst::expectedLog(app, package.entries));
+}
