@@ -73,6 +73,12 @@ fuzz: deps
 	@cd $(BUILD)/host-test && ctest -L fuzz-long --output-on-failure; status=$$?; \
 	    cd $(CURDIR) && $(CMAKE_CFG) -B $(BUILD)/host-test -DWB_FUZZ_LONG=OFF >/dev/null; exit $$status
 
+# The example's road under Wine, a screenshot of every step in $(BUILD)/screenshots
+# (adds a Java runtime with a display, so that the example's window can be seen).
+demo: all
+	@scripts/setup-deps $(abspath build) --demo
+	@scripts/demo $(BUILD)
+
 # The benchmarks, each figure against its anchor in the same run (adds NSIS, the peer).
 bench: all
 	@scripts/setup-deps $(abspath build) --bench
