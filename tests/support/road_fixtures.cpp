@@ -1,5 +1,7 @@
 #include "tests/support/road_fixtures.h"
 
+#include "tests/support/installer_fixtures.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -90,36 +92,8 @@ HWND agreeToLicence(const ui::Process& installer, const std::string& screenshot)
 
 double barFill(HWND mainWindow)
 {
-    RECT client = ui::clientRect(mainWindow);
-    // The fill rows run from x = 32 for at most R - 63 pixels, on rows 52 to 58; the middle
-    // row, copied from the screen, tells how far they reach.
-    int span = client.right - 63;
-    if (span <= 0) return 0;
-    POINT origin = {32, 55};
-    ClientToScreen(mainWindow, &origin);
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = span;
-    info.bmiHeader.biHeight = 1;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP row = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(memory, row);
-    BitBlt(memory, 0, 0, span, 1, screen, origin.x, origin.y, SRCCOPY);
-    GdiFlush();
-    COLORREF face = GetSysColor(COLOR_BTNFACE);
-    const unsigned char* bgra = static_cast<const unsigned char*>(bits);
-    int filled = 0;
-    while (filled < span && RGB(bgra[filled * 4 + 2], bgra[filled * 4 + 1], bgra[filled * 4]) != face) ++filled;
-    SelectObject(memory, old);
-    DeleteObject(row);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return static_cast<double>(filled) / span;
+    inst::Bar bar = inst::readBar(mainWindow);
+    return bar.span > 0 ? static_cast<double>(bar.fill[3]) / bar.span : 0;
 }
 
 void paintNow(HWND window)

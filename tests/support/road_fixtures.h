@@ -47,7 +47,7 @@ HWND agreeToLicence(const ui::Process& installer, const std::string& screenshot 
 // Presses Install and waits for "Completed"; while it runs, calls whileRunning (when given)
 // each time the bar is seen part-way, until it returns true.
 bool installUntilCompleted(HWND mainWindow, bool (*whileRunning)(HWND) = nullptr);
-// How much of the progress bar's span is filled, 0 to 1, read from the screen.
+// How much of the progress bar's span is filled, 0 to 1, as the screen shows it.
 double barFill(HWND mainWindow);
 // Has a window of another process painted in full now (its paint messages are sent and
 // handled before this returns), so that a screenshot shows what the user sees.

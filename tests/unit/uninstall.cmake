@@ -10,7 +10,7 @@ if(WIN32)
     SOURCES ${CMAKE_SOURCE_DIR}/tests/unit/uninstall_registration_test.cpp
             ${CMAKE_SOURCE_DIR}/installer/uninstall_registration.cpp
             ${CMAKE_SOURCE_DIR}/uninstaller/registration_lookup.cpp
-    LIBS wb_uninstall_logic advapi32)
+    LIBS wb_uninstall_logic wb_ui_driver wbpack advapi32)
 
   wb_add_test(uninstall_removal_test
     SOURCES ${CMAKE_SOURCE_DIR}/tests/unit/uninstall_removal_test.cpp

@@ -6,6 +6,7 @@
 #include "installer/registration_key.h"
 #include "installer/uninstall_registration.h"
 #include "uninstaller/registration_lookup.h"
+#include "tests/support/uninstall_fixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -19,45 +20,11 @@ namespace {
 
 const char kScratch[] = "Software\\WickerbayUninstallTest";
 
-struct Value {
-    DWORD type;
-    std::string data;
-    bool operator==(const Value& other) const { return type == other.type && data == other.data; }
-};
-
-Value text(const std::string& s) { return {REG_SZ, s + '\0'}; }
-
-Value number(DWORD n)
-{
-    return {REG_DWORD, std::string(reinterpret_cast<const char*>(&n), sizeof n)};
-}
-
-// Every value of a key, by name; empty when the key does not exist.
-std::map<std::string, Value> valuesOf(HKEY root, const std::string& path)
-{
-    std::map<std::string, Value> values;
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return values;
-    for (DWORD index = 0;; ++index) {
-        char name[256];
-        DWORD nameSize = sizeof name;
-        BYTE data[4096];
-        DWORD dataSize = sizeof data;
-        DWORD type = 0;
-        if (RegEnumValueA(key, index, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS) break;
-        values[name] = {type, std::string(reinterpret_cast<char*>(data), dataSize)};
-    }
-    RegCloseKey(key);
-    return values;
-}
-
-bool keyExists(HKEY root, const std::string& path)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
-}
+using Value = uns::RegValue;
+using uns::numberValue;
+using uns::registryKeyExists;
+using uns::registryValues;
+using uns::textValue;
 
 std::vector<std::string> subkeysOf(HKEY root, const std::string& path)
 {
@@ -118,13 +85,13 @@ protected:
 };
 
 const std::map<std::string, Value> kHelloValues = {
-    {"DisplayName", text("Hello World")},
-    {"UninstallString", text("\"C:\\Program Files\\Hello World\\__uninst.exe\"")},
-    {"URLUpdateInfo", text("https://hello.example/")},
-    {"URLInfoAbout", text("https://hello.example/")},
-    {"Publisher", text("Orvan & Sons")},
-    {"NoModify", number(1)},
-    {"NoRepair", number(1)}};
+    {"DisplayName", textValue("Hello World")},
+    {"UninstallString", textValue("\"C:\\Program Files\\Hello World\\__uninst.exe\"")},
+    {"URLUpdateInfo", textValue("https://hello.example/")},
+    {"URLInfoAbout", textValue("https://hello.example/")},
+    {"Publisher", textValue("Orvan & Sons")},
+    {"NoModify", numberValue(1)},
+    {"NoRepair", numberValue(1)}};
 
 HKEY registerHello(HKEY first, HKEY second)
 {
@@ -136,15 +103,15 @@ HKEY registerHello(HKEY first, HKEY second)
 TEST_F(Registration, TheEntryHoldsExactlyItsSevenValuesWithTheirTypes)
 {
     EXPECT_EQ(registerHello(machine, user), machine);
-    EXPECT_EQ(valuesOf(machine, uninstallKeyPath("Hello_World")), kHelloValues);
+    EXPECT_EQ(registryValues(machine, uninstallKeyPath("Hello_World")), kHelloValues);
     EXPECT_EQ(subkeysOf(machine, kUninstallKeyPath), std::vector<std::string>{"Hello_World"});
-    EXPECT_FALSE(keyExists(user, kUninstallKeyPath)) << "the user's list is only the fall-back";
+    EXPECT_FALSE(registryKeyExists(user, kUninstallKeyPath)) << "the user's list is only the fall-back";
 }
 
 TEST_F(Registration, AnEntryTheMachineRefusesGoesToTheUsersList)
 {
     EXPECT_EQ(registerHello(refusing, user), user);
-    EXPECT_EQ(valuesOf(user, uninstallKeyPath("Hello_World")), kHelloValues);
+    EXPECT_EQ(registryValues(user, uninstallKeyPath("Hello_World")), kHelloValues);
     EXPECT_TRUE(subkeysOf(refusing, "").empty());
 }
 
@@ -158,8 +125,8 @@ TEST_F(Registration, AnEmptyProductNameRegistersNothing)
 {
     // The key name would be empty, and the values would land on the list's own key.
     EXPECT_EQ(registerUninstallerUnder(machine, user, "", "\"C:\\P\\__uninst.exe\"", "w", "p"), nullptr);
-    EXPECT_FALSE(keyExists(machine, kUninstallKeyPath));
-    EXPECT_FALSE(keyExists(user, kUninstallKeyPath));
+    EXPECT_FALSE(registryKeyExists(machine, kUninstallKeyPath));
+    EXPECT_FALSE(registryKeyExists(user, kUninstallKeyPath));
 }
 
 TEST_F(Registration, InstallingAgainReplacesTheValues)
@@ -167,11 +134,11 @@ TEST_F(Registration, InstallingAgainReplacesTheValues)
     ASSERT_EQ(registerHello(machine, user), machine);
     EXPECT_EQ(registerUninstallerUnder(machine, user, "Hello World", "\"D:\\H\\__uninst.exe\"", "", ""), machine);
     std::map<std::string, Value> expected = {
-        {"DisplayName", text("Hello World")}, {"UninstallString", text("\"D:\\H\\__uninst.exe\"")},
-        {"URLUpdateInfo", text("")},          {"URLInfoAbout", text("")},
-        {"Publisher", text("")},              {"NoModify", number(1)},
-        {"NoRepair", number(1)}};
-    EXPECT_EQ(valuesOf(machine, uninstallKeyPath("Hello_World")), expected);
+        {"DisplayName", textValue("Hello World")}, {"UninstallString", textValue("\"D:\\H\\__uninst.exe\"")},
+        {"URLUpdateInfo", textValue("")},          {"URLInfoAbout", textValue("")},
+        {"Publisher", textValue("")},              {"NoModify", numberValue(1)},
+        {"NoRepair", numberValue(1)}};
+    EXPECT_EQ(registryValues(machine, uninstallKeyPath("Hello_World")), expected);
 }
 
 TEST(RegistrationMachineList, TheRealEntryGoesBelowTheMachinesListUnderItsReplacedName)
@@ -180,14 +147,14 @@ TEST(RegistrationMachineList, TheRealEntryGoesBelowTheMachinesListUnderItsReplac
     const std::string keyName = "W_b_t_e_s_t" + std::string(13, '_') + "x";
     ASSERT_EQ(uninstallKeyName(product), keyName);
     const std::string path = uninstallKeyPath(keyName);
-    ASSERT_FALSE(keyExists(HKEY_LOCAL_MACHINE, path)) << "left over from an earlier run";
+    ASSERT_FALSE(registryKeyExists(HKEY_LOCAL_MACHINE, path)) << "left over from an earlier run";
     registerUninstaller(product.c_str(), "\"C:\\wbtest\\x\\__uninst.exe\"", "web", "pub");
-    std::map<std::string, Value> values = valuesOf(HKEY_LOCAL_MACHINE, path);
+    std::map<std::string, Value> values = registryValues(HKEY_LOCAL_MACHINE, path);
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str()), ERROR_SUCCESS);
     EXPECT_EQ(values.size(), 7u);
-    EXPECT_EQ(values["DisplayName"], text(product));
-    EXPECT_EQ(values["UninstallString"], text("\"C:\\wbtest\\x\\__uninst.exe\""));
-    EXPECT_EQ(values["NoRepair"], number(1));
+    EXPECT_EQ(values["DisplayName"], textValue(product));
+    EXPECT_EQ(values["UninstallString"], textValue("\"C:\\wbtest\\x\\__uninst.exe\""));
+    EXPECT_EQ(values["NoRepair"], numberValue(1));
 }
 
 // ---- The uninstaller's side ------------------------------------------------------------
@@ -216,7 +183,7 @@ TEST_F(Registration, OnlyEntriesThatStartThisUninstallerAreFoundInRootOrder)
     EXPECT_TRUE(deleteUninstallEntry(found[1]));
     EXPECT_TRUE(deleteUninstallEntry(found[1])) << "an entry already gone is not a failure";
     EXPECT_EQ(subkeysOf(user, kUninstallKeyPath), (std::vector<std::string>{"Hello_World", "No command"}));
-    EXPECT_EQ(valuesOf(machine, uninstallKeyPath("Hello_World")), kHelloValues);
+    EXPECT_EQ(registryValues(machine, uninstallKeyPath("Hello_World")), kHelloValues);
     EXPECT_TRUE(findUninstallEntries({user}, "C:\\Elsewhere\\__uninst.exe").empty());
 }
 
