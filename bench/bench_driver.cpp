@@ -2,11 +2,20 @@
 // in turn, in the same Wine session, and prints one machine-readable line per sample:
 //
 //   sample kind=ours run=1 engine_ms=812.4 whole_ms=1103.9 peak_bytes=9015296 window_ms=80.1
-//          notice_ms=6.0 exit_ms=150.2      (one line; the last three say where the rest
-//                                             of the whole run went)
-//   sample kind=floor run=1 engine_ms=790.2 whole_ms=845.0 peak_bytes=6012928
-//   sample kind=floorwin run=1 engine_ms=795.0 whole_ms=990.3 peak_bytes=16012928
-//   sample kind=nsis run=1 whole_ms=1002.7
+//          notice_ms=6.0 exit_ms=150.2 engine_cpu_ms=780.0 whole_cpu_ms=870.0
+//                                            (one line; window, notice and exit say where
+//                                             the rest of the whole run went)
+//   sample kind=floor run=1 engine_ms=790.2 whole_ms=845.0 peak_bytes=6012928 engine_cpu_ms=770.0
+//          whole_cpu_ms=800.0
+//   sample kind=floorwin run=1 engine_ms=795.0 whole_ms=990.3 peak_bytes=16012928 engine_cpu_ms=...
+//   sample kind=nsis run=1 whole_ms=1002.7 whole_cpu_ms=950.0
+//
+// The CPU times are those of each program's main thread (user and kernel), read with
+// GetThreadTimes, which Wine answers for another process's thread too (GetProcessTimes it
+// answers only for the calling process). They are a profile, not a judged figure: unlike
+// the clock they hardly move when other work loads the machine, so they tell a real
+// difference between two programs from a burst of load. Work that Wine's server or the
+// display does on a program's behalf is not in them.
 //   sample kind=vmkick run=1 latency_ms=41.2
 //   sample kind=spawn run=1 latency_ms=37.9
 //
@@ -92,6 +101,51 @@ double counterToMs(long long counter)
 bool exists(const std::string& path)
 {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A started program with the handle of its main thread kept, for its CPU time.
+struct Started {
+    ui::Process process;
+    HANDLE thread = nullptr;
+};
+
+bool startKeepingThread(const std::string& commandLine, const std::string& workDir, Started& out)
+{
+    STARTUPINFOA si;
+    std::memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    std::memset(&pi, 0, sizeof pi);
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        workDir.empty() ? nullptr : workDir.c_str(), &si, &pi)) {
+        return false;
+    }
+    out.process.handle = pi.hProcess;
+    out.process.pid = pi.dwProcessId;
+    out.thread = pi.hThread;
+    return true;
+}
+
+void closeStarted(Started& started)
+{
+    ui::closeProcess(started.process);
+    if (started.thread) CloseHandle(started.thread);
+    started.thread = nullptr;
+}
+
+// User and kernel time of a thread so far, in milliseconds; -1 when it cannot be read.
+double threadCpuMs(HANDLE thread)
+{
+    FILETIME created, exited, kernel, user;
+    if (!GetThreadTimes(thread, &created, &exited, &kernel, &user)) return -1;
+    ULARGE_INTEGER k, u;
+    k.LowPart = kernel.dwLowDateTime;
+    k.HighPart = kernel.dwHighDateTime;
+    u.LowPart = user.dwLowDateTime;
+    u.HighPart = user.dwHighDateTime;
+    return static_cast<double>(k.QuadPart + u.QuadPart) / 10000.0;
 }
 
 // Removes a directory tree, so that every run installs into a folder that does not exist
@@ -232,6 +286,9 @@ struct InstallSample {
     double windowMs = 0;
     double noticeMs = 0;
     double exitMs = 0;
+    // CPU time of the main thread: over the engine's span, and over the whole run.
+    double engineCpuMs = -1;
+    double wholeCpuMs = -1;
 };
 
 // Drives the installer as a user would: Install, wait for "Completed", press it, answer
@@ -240,9 +297,10 @@ struct InstallSample {
 InstallSample runOurs(const std::string& setup)
 {
     InstallSample sample;
-    ui::Process process;
+    Started started;
+    ui::Process& process = started.process;
     double start = nowMs();
-    if (!ui::startProcess(quoted(setup), "", process)) fail("cannot start " + setup);
+    if (!startKeepingThread(quoted(setup), "", started)) fail("cannot start " + setup);
     HWND main = ui::waitForWindow(process.pid, "MainWin", "Orvanstead Wickerbay", deadlineMs);
     sample.windowMs = nowMs() - start;
     if (!main) {
@@ -258,6 +316,7 @@ InstallSample runOurs(const std::string& setup)
         fail("no enabled Install button (a licence window?)");
     }
 
+    double cpuAtClick = threadCpuMs(started.thread);
     double click = nowMs();
     ui::pressButton(button);
     // Once the button no longer reads "Install", the installation runs inside the
@@ -280,6 +339,8 @@ InstallSample runOurs(const std::string& setup)
     }
     sample.engineMs = nowMs() - click;
     sample.peakBytes = ui::peakWorkingSet(process);
+    double cpuAtCompleted = threadCpuMs(started.thread);
+    if (cpuAtClick >= 0 && cpuAtCompleted >= 0) sample.engineCpuMs = cpuAtCompleted - cpuAtClick;
 
     ui::pressButton(button);
     double done = nowMs();
@@ -294,7 +355,8 @@ InstallSample runOurs(const std::string& setup)
     DWORD code = ui::waitExit(process, deadlineMs);
     sample.wholeMs = nowMs() - start;
     sample.exitMs = nowMs() - answered;
-    ui::closeProcess(process);
+    sample.wholeCpuMs = threadCpuMs(started.thread);
+    closeStarted(started);
     if (code != 0) fail("the installer ended with status " + std::to_string(code));
     if (sample.peakBytes == 0) fail("cannot read the installer's peak working set");
     return sample;
@@ -305,39 +367,54 @@ InstallSample runFloor(const std::string& floor, const std::string& setup, const
 {
     InstallSample sample;
     DeleteFileA(resultPath.c_str());
-    ui::Process process;
+    Started started;
     double start = nowMs();
-    if (!ui::startProcess(quoted(floor) + " " + quoted(setup) + " " + offset + " " + quoted(dir) + " " +
-                              quoted(resultPath), "", process)) {
+    if (!startKeepingThread(quoted(floor) + " " + quoted(setup) + " " + offset + " " + quoted(dir) + " " +
+                                quoted(resultPath), "", started)) {
         fail("cannot start " + floor);
     }
-    DWORD code = ui::waitExit(process, deadlineMs);
+    DWORD code = ui::waitExit(started.process, deadlineMs);
     sample.wholeMs = nowMs() - start;
-    ui::closeProcess(process);
+    sample.wholeCpuMs = threadCpuMs(started.thread);
+    closeStarted(started);
     if (code != 0) fail("the floor program ended with status " + std::to_string(code));
     FILE* f = std::fopen(resultPath.c_str(), "r");
     if (!f) fail("the floor program left no result");
     double engineUs = 0;
+    double engineCpuUs = -1;
     unsigned long peak = 0;
-    int got = std::fscanf(f, "engine_us=%lf peak_bytes=%lu", &engineUs, &peak);
+    int got = std::fscanf(f, "engine_us=%lf engine_cpu_us=%lf peak_bytes=%lu", &engineUs, &engineCpuUs, &peak);
     std::fclose(f);
-    if (got != 2 || peak == 0) fail("unreadable floor result in " + resultPath);
+    if (got != 3 || peak == 0) fail("unreadable floor result in " + resultPath);
     sample.engineMs = engineUs / 1000.0;
+    sample.engineCpuMs = engineCpuUs < 0 ? -1 : engineCpuUs / 1000.0;
     sample.peakBytes = peak;
     return sample;
 }
 
-double runNsis(const std::string& setup, const std::string& dir)
+InstallSample runNsis(const std::string& setup, const std::string& dir)
 {
-    ui::Process process;
+    InstallSample sample;
+    Started started;
     double start = nowMs();
     // The peer's silent mode: /D= comes last and unquoted, as its installers demand.
-    if (!ui::startProcess(quoted(setup) + " /S /D=" + dir, "", process)) fail("cannot start " + setup);
-    DWORD code = ui::waitExit(process, deadlineMs);
-    double whole = nowMs() - start;
-    ui::closeProcess(process);
+    if (!startKeepingThread(quoted(setup) + " /S /D=" + dir, "", started)) fail("cannot start " + setup);
+    DWORD code = ui::waitExit(started.process, deadlineMs);
+    sample.wholeMs = nowMs() - start;
+    sample.wholeCpuMs = threadCpuMs(started.thread);
+    closeStarted(started);
     if (code != 0) fail("the NSIS installer ended with status " + std::to_string(code));
-    return whole;
+    return sample;
+}
+
+// The CPU times of a sample, when they could be read, as extra fields of its line.
+std::string cpuFields(const InstallSample& s)
+{
+    char text[96] = "";
+    int n = 0;
+    if (s.engineCpuMs >= 0) n = std::snprintf(text, sizeof text, " engine_cpu_ms=%.1f", s.engineCpuMs);
+    if (s.wholeCpuMs >= 0) std::snprintf(text + n, sizeof text - n, " whole_cpu_ms=%.1f", s.wholeCpuMs);
+    return text;
 }
 
 int benchInstall(Options& options)
@@ -360,26 +437,26 @@ int benchInstall(Options& options)
         deleteTree(oursDir);
         InstallSample s = runOurs(ours);
         std::printf("sample kind=ours run=%d engine_ms=%.1f whole_ms=%.1f peak_bytes=%lu window_ms=%.1f notice_ms=%.1f "
-                    "exit_ms=%.1f\n", run, s.engineMs, s.wholeMs, static_cast<unsigned long>(s.peakBytes), s.windowMs,
-                    s.noticeMs, s.exitMs);
+                    "exit_ms=%.1f%s\n", run, s.engineMs, s.wholeMs, static_cast<unsigned long>(s.peakBytes), s.windowMs,
+                    s.noticeMs, s.exitMs, cpuFields(s).c_str());
         std::fflush(stdout);
 
         deleteTree(floorDir);
         s = runFloor(floor, ours, floorOffset, floorDir, resultDir + "\\floor-result.txt");
-        std::printf("sample kind=floor run=%d engine_ms=%.1f whole_ms=%.1f peak_bytes=%lu\n", run, s.engineMs,
-                    s.wholeMs, static_cast<unsigned long>(s.peakBytes));
+        std::printf("sample kind=floor run=%d engine_ms=%.1f whole_ms=%.1f peak_bytes=%lu%s\n", run, s.engineMs,
+                    s.wholeMs, static_cast<unsigned long>(s.peakBytes), cpuFields(s).c_str());
         std::fflush(stdout);
 
         deleteTree(floorDir);
         s = runFloor(floorWindow, ours, floorOffset, floorDir, resultDir + "\\floor-result.txt");
-        std::printf("sample kind=floorwin run=%d engine_ms=%.1f whole_ms=%.1f peak_bytes=%lu\n", run, s.engineMs,
-                    s.wholeMs, static_cast<unsigned long>(s.peakBytes));
+        std::printf("sample kind=floorwin run=%d engine_ms=%.1f whole_ms=%.1f peak_bytes=%lu%s\n", run, s.engineMs,
+                    s.wholeMs, static_cast<unsigned long>(s.peakBytes), cpuFields(s).c_str());
         std::fflush(stdout);
 
         if (!nsis.empty()) {
             deleteTree(nsisDir);
-            double whole = runNsis(nsis, nsisDir);
-            std::printf("sample kind=nsis run=%d whole_ms=%.1f\n", run, whole);
+            s = runNsis(nsis, nsisDir);
+            std::printf("sample kind=nsis run=%d whole_ms=%.1f%s\n", run, s.wholeMs, cpuFields(s).c_str());
             std::fflush(stdout);
         }
     }

@@ -5,9 +5,10 @@
 // The installer's engine time is measured against this program's.
 //
 // Usage: floor SETUP.EXE PACKAGE_OFFSET INSTALL_DIR RESULT_FILE
-// Writes "engine_us=N peak_bytes=N files=N bytes=N" to RESULT_FILE, where engine_us
-// covers the walk into INSTALL_DIR and the whole entry stream (the part of an
-// installation that follows the Install button) and peak_bytes is this process's peak
+// Writes "engine_us=N engine_cpu_us=N peak_bytes=N files=N bytes=N" to RESULT_FILE,
+// where engine_us covers the walk into INSTALL_DIR and the whole entry stream (the part of
+// an installation that follows the Install button), engine_cpu_us is this thread's CPU
+// time over the same span (-1 if it cannot be read), and peak_bytes is this process's peak
 // working set, read the same way the bench driver reads the installer's.
 //
 // Built as bench_floor_window (FLOOR_WITH_WINDOW), it first shows a window of the
@@ -111,7 +112,12 @@ void extractFile(std::uint32_t size, const std::string& name)
         floorState.bytes += static_cast<std::uint32_t>(got);
         if (floorState.readError != BZ_OK) break;
     }
-    if (out) std::fclose(out);
+    // The installer asks for the final flush separately before closing; so does the floor.
+    if (out) {
+        std::fflush(out);
+        std::ferror(out);
+        std::fclose(out);
+    }
     ++floorState.files;
 }
 
@@ -170,6 +176,19 @@ void showWindow()
 }
 #endif
 
+// User and kernel time of the calling thread in microseconds, or -1.
+double threadCpuUs()
+{
+    FILETIME created, exited, kernel, user;
+    if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return -1;
+    ULARGE_INTEGER k, u;
+    k.LowPart = kernel.dwLowDateTime;
+    k.HighPart = kernel.dwHighDateTime;
+    u.LowPart = user.dwLowDateTime;
+    u.HighPart = user.dwHighDateTime;
+    return static_cast<double>(k.QuadPart + u.QuadPart) / 10.0;
+}
+
 double secondsBetween(const LARGE_INTEGER& from, const LARGE_INTEGER& to)
 {
     LARGE_INTEGER frequency;
@@ -203,10 +222,12 @@ int main(int argc, char** argv)
 #endif
 
     LARGE_INTEGER start, end;
+    double cpuStart = threadCpuUs();
     QueryPerformanceCounter(&start);
     walkInto(installDir);
     replayEntries();
     QueryPerformanceCounter(&end);
+    double cpuEnd = threadCpuUs();
 
     int closeError = BZ_OK;
     BZ2_bzReadClose(&closeError, floorState.packageReader);
@@ -219,8 +240,9 @@ int main(int argc, char** argv)
 
     FILE* result = std::fopen(resultPath, "w");
     if (!result) return 6;
-    std::fprintf(result, "engine_us=%.0f peak_bytes=%lu files=%llu bytes=%llu\n",
-                 secondsBetween(start, end) * 1e6, static_cast<unsigned long>(counters.PeakWorkingSetSize),
+    std::fprintf(result, "engine_us=%.0f engine_cpu_us=%.0f peak_bytes=%lu files=%llu bytes=%llu\n",
+                 secondsBetween(start, end) * 1e6, cpuStart >= 0 && cpuEnd >= 0 ? cpuEnd - cpuStart : -1.0,
+                 static_cast<unsigned long>(counters.PeakWorkingSetSize),
                  static_cast<unsigned long long>(floorState.files),
                  static_cast<unsigned long long>(floorState.bytes));
     std::fclose(result);
