@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -162,6 +164,53 @@ TEST_F(Cli, DefaultStubIsTheWickerbayExeBesideTheProgram)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "wickerbay-pack: stub " + p("dist/Wickerbay.exe") + ": cannot open: No such file or directory\n");
     EXPECT_FALSE(fs::exists(out));
+}
+
+// Sets the process's umask, which the programs it starts inherit, until it goes.
+struct UmaskScope {
+    mode_t before;
+    explicit UmaskScope(mode_t mask) : before(::umask(mask)) {}
+    ~UmaskScope() { ::umask(before); }
+};
+
+unsigned modeOf(const std::string& path)
+{
+    struct stat status;
+    return ::stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0xFFFFFFFFu;
+}
+
+// The installer is a program like its stub, so it is marked executable when the stub is:
+// it takes the stub's permission bits, less the umask as any new file, whatever an older
+// output file or a temporary file left by an interrupted build had.
+TEST_F(Cli, TheInstallerTakesTheStubsPermissionBits)
+{
+    writeFile(out, "older installer");
+    ASSERT_EQ(::chmod(out.c_str(), 0600), 0);
+    writeFile(out + ".wbpack-tmp", "left by an interrupted build");
+    ASSERT_EQ(::chmod((out + ".wbpack-tmp").c_str(), 0600), 0);
+    const struct {
+        unsigned stub, umask, installer;
+    } cases[] = {{0755, 022, 0755}, {0750, 022, 0750}, {0644, 022, 0644}, {04755, 022, 0755}, {0775, 077, 0700}};
+    for (const auto& c : cases) {
+        char label[32];
+        std::snprintf(label, sizeof label, "stub %04o, umask %03o", c.stub, c.umask);
+        SCOPED_TRACE(label);
+        ASSERT_EQ(::chmod(p("stub.exe").c_str(), c.stub), 0);
+        UmaskScope mask(c.umask);
+        Outcome r = build();
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(modeOf(out), c.installer);
+        EXPECT_FALSE(fs::exists(out + ".wbpack-tmp"));
+    }
+
+    // Made without a stub file, as the tests make theirs, an installer is executable too.
+    UmaskScope mask(022);
+    fs::remove(out);
+    std::string error;
+    ASSERT_TRUE(wbpack::writeRawInstaller(kStub, 0, wbpack::encodeHeader({"P", "C:\\A", "", "", "", ""}, {}), out,
+                                          error))
+        << error;
+    EXPECT_EQ(modeOf(out), 0755u);
 }
 
 // The refusals that only a manifest and a real folder reach; the library's tests hold

@@ -110,9 +110,11 @@ int runBuild(const std::vector<std::string>& args, const char* argv0)
     if (stubPath.empty()) stubPath = defaultStubPath(argv0);
 
     std::string error, stub;
+    // The installer is the stub with a package behind it: executable when the stub is.
+    unsigned mode = wbpack::kInstallerMode;
     wbpack::PackageSpec package;
     if (!wbpack::loadPackageSpec(manifest, package, error)) return failure(error);
-    if (!wbpack::readStubFile(stubPath, stub, error)) return failure(error);
+    if (!wbpack::readStubFile(stubPath, stub, error, &mode)) return failure(error);
     std::error_code ec;
     if (fs::equivalent(fs::path(outPath), fs::path(stubPath), ec))
         return failure(outPath + ": is the stub itself; choose another output file");
@@ -129,7 +131,7 @@ int runBuild(const std::vector<std::string>& args, const char* argv0)
         progress.report = drawProgressBar;
         progress.context = &bar;
     }
-    bool built = wbpack::buildInstaller(package, stub, outPath, error, progress);
+    bool built = wbpack::buildInstaller(package, stub, outPath, error, progress, mode);
     if (showBar) std::fputc('\n', stderr);
     if (!built) return failure(error);
     std::printf("%s: %s, %s, %s, %llu bytes of files\n", outPath.c_str(), plural(files, "file", "files").c_str(),

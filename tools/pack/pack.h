@@ -72,21 +72,30 @@ struct BuildProgress {
 // in one directory that differ only in case, since either would lose a file on install.
 bool checkPackageSpec(const PackageSpec& package, std::string& error);
 
+// The permission bits of an installer file whose stub's bits are not known: it is a
+// program, and on Linux a program file is marked executable.
+constexpr unsigned kInstallerMode = 0755;
+
 // Reads a stub and checks that it carries the package offset record exactly once, still
-// unset (0xFFFFFFFF). recordPosition receives the record's byte position.
-bool readStubFile(const std::string& path, std::string& stub, std::string& error);
+// unset (0xFFFFFFFF). recordPosition receives the record's byte position. mode, when
+// given, receives the stub's permission bits (read, write, execute for owner, group and
+// others; not set-user-ID and the like), for the installer file made from it.
+bool readStubFile(const std::string& path, std::string& stub, std::string& error, unsigned* mode = nullptr);
 bool findOffsetRecord(const std::string& stub, std::size_t& recordPosition, std::string& error);
 
 // Writes stub + total + package to outPath. The bytes go to a temporary file beside
 // outPath that is renamed into place only when everything succeeded, so a refused or
-// failed build never leaves a file behind (nor destroys an older one).
+// failed build never leaves a file behind (nor destroys an older one). The file is
+// created with the permission bits `mode`, less the umask like any new file (ignored on
+// Windows).
 bool buildInstaller(const PackageSpec& package, const std::string& stub, const std::string& outPath,
-                    std::string& error, const BuildProgress& progress = BuildProgress());
+                    std::string& error, const BuildProgress& progress = BuildProgress(),
+                    unsigned mode = kInstallerMode);
 
 // Writes stub + the given total + one bzip2 stream holding exactly `stream`, with no
 // checks at all: for tests that need packages the builder refuses to make (unknown tags,
 // unsafe names, unbalanced directories, wrong totals, too many shortcuts). The stub must
-// still carry the offset record once.
+// still carry the offset record once. Its file gets kInstallerMode.
 bool writeRawInstaller(const std::string& stub, std::uint32_t total, const std::string& stream,
                        const std::string& outPath, std::string& error);
 

@@ -5,6 +5,12 @@
 #include <filesystem>
 #include <set>
 
+#include <sys/stat.h>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 #include "installer/package_format.h"
 #include "tools/pack/pack_internal.h"
 
@@ -212,13 +218,20 @@ bool findOffsetRecord(const std::string& stub, std::size_t& recordPosition, std:
     return true;
 }
 
-bool readStubFile(const std::string& path, std::string& stub, std::string& error)
+bool readStubFile(const std::string& path, std::string& stub, std::string& error, unsigned* mode)
 {
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) {
         error = "stub " + path + ": cannot open: " + std::strerror(errno);
         return false;
     }
+#ifndef _WIN32
+    // Taken from the file that is read, not looked up again by its name.
+    struct stat status;
+    if (mode != nullptr && ::fstat(::fileno(f), &status) == 0) *mode = status.st_mode & 0777;
+#else
+    (void)mode;
+#endif
     stub.clear();
     char buffer[65536];
     std::size_t got;
@@ -248,10 +261,26 @@ static std::string temporaryPath(const std::string& outPath)
     return outPath + ".wbpack-tmp";
 }
 
-static FILE* openOutput(const std::string& outPath, std::string& error)
+static FILE* openOutput(const std::string& outPath, unsigned mode, std::string& error)
 {
     std::string tmp = temporaryPath(outPath);
+#ifdef _WIN32
+    (void)mode;
     FILE* f = std::fopen(tmp.c_str(), "wb");
+#else
+    // Made afresh, so that it gets these permission bits: a temporary file left behind by
+    // an interrupted build would keep its own, and a link planted under its name would
+    // be followed.
+    ::unlink(tmp.c_str());
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode & 0777));
+    FILE* f = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+    if (fd >= 0 && f == nullptr) {
+        int cause = errno;
+        ::close(fd);
+        ::unlink(tmp.c_str());
+        errno = cause;
+    }
+#endif
     if (!f) error = outPath + ": cannot create " + tmp + ": " + std::strerror(errno);
     return f;
 }
@@ -340,7 +369,7 @@ static std::uint64_t sumOfFileSizes(const std::vector<PackEntry>& entries)
 }
 
 bool buildInstaller(const PackageSpec& package, const std::string& stub, const std::string& outPath,
-                    std::string& error, const BuildProgress& progress)
+                    std::string& error, const BuildProgress& progress, unsigned mode)
 {
     std::size_t recordPosition;
     std::string why;
@@ -351,7 +380,7 @@ bool buildInstaller(const PackageSpec& package, const std::string& stub, const s
     }
     std::uint64_t total = sumOfFileSizes(package.entries);
 
-    FILE* f = openOutput(outPath, error);
+    FILE* f = openOutput(outPath, mode, error);
     if (!f) return false;
     PackageWriter writer;
     bool ok = writeStubAndTotal(f, stub, recordPosition, static_cast<std::uint32_t>(total), error) &&
@@ -377,7 +406,7 @@ bool writeRawInstaller(const std::string& stub, std::uint32_t total, const std::
         error = "stub: " + why;
         return false;
     }
-    FILE* f = openOutput(outPath, error);
+    FILE* f = openOutput(outPath, kInstallerMode, error);
     if (!f) return false;
     PackageWriter writer;
     bool ok = writeStubAndTotal(f, stub, recordPosition, total, error) && beginPackageStream(writer, f);
