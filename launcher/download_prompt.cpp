@@ -7,6 +7,7 @@
 
 #include "launcher/launch_text.h"
 #include "launcher/launcher_state.h"
+#include "launcher/message_box.h"
 #include "launcher/text_buffer.h"
 
 namespace {
@@ -36,12 +37,12 @@ void readDefaultValue(HKEY key, TextBuffer& value)
 
 void offerJavaDownload(const char* reason)
 {
-    MessageBoxA(nullptr, reason, errorCaption(launcherState.configTree), MB_OK | MB_ICONERROR);
+    showMessageBox(reason, errorCaption(launcherState.configTree), MB_OK | MB_ICONERROR);
     TextBuffer question = {};
     buildDownloadQuestion(question, launcherState.requiredMajor, launcherState.requiredMinor,
                           launcherState.requiredSub, launcherState.requiredUpdate,
                           applicationName(launcherState.configTree));
-    int answer = MessageBoxA(nullptr, textOf(question), "Get Java Runtime Environment", MB_YESNO | MB_ICONQUESTION);
+    int answer = showMessageBox(textOf(question), "Get Java Runtime Environment", MB_YESNO | MB_ICONQUESTION);
     freeText(question);
     if (answer != IDNO) openWebsite();
     std::exit(0);

@@ -8,6 +8,7 @@
 #include "launcher/config.h"
 #include "launcher/java_runtime.h"
 #include "launcher/launcher_state.h"
+#include "launcher/message_box.h"
 
 // Lets the C runtime expand wildcard arguments such as *.txt into the matching file
 // names before main sees them, as a command prompt user expects.
@@ -17,7 +18,7 @@ int _dowildcard = -1;
 
 void showFatalError(const char* text)
 {
-    MessageBoxA(nullptr, text, errorCaption(launcherState.configTree), MB_OK | MB_ICONERROR);
+    showMessageBox(text, errorCaption(launcherState.configTree), MB_OK | MB_ICONERROR);
     std::exit(1);
 }
 
