@@ -94,6 +94,8 @@ TEST_F(Cli, UsageErrorsExitWithTwo)
     Outcome help = run("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.substr(0, 56), "Usage: wickerbay-pack build MANIFEST [-o SETUP.EXE] [--s");
+    EXPECT_EQ(run("build --help").out, help.out);
+    EXPECT_EQ(run("verify -h").status, 0);
     Outcome version = run("--version");
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "wickerbay-pack " WB_PROJECT_VERSION "\n");

@@ -231,7 +231,10 @@ int main(int argc, char** argv)
     if (argc < 2) return usageError("no command given");
     std::string command = argv[1];
     std::vector<std::string> args(argv + 2, argv + argc);
-    if (command == "--help" || command == "-h") {
+    // "wickerbay-pack build --help" asks for the same help as "wickerbay-pack --help".
+    bool helpAsked = command == "--help" || command == "-h";
+    for (const std::string& a : args) helpAsked = helpAsked || a == "--help" || a == "-h";
+    if (helpAsked) {
         std::fputs(kHelp, stdout);
         return 0;
     }
