@@ -43,18 +43,20 @@ constexpr std::uint32_t kChunkSize = 32768;
 static_assert(sizeof(kOffsetMarker) == kOffsetMarkerSize + 1, "marker is 8 bytes");
 static_assert(kOffsetRecordSize == 12, "offset record is marker + 32-bit word");
 
-// True for a name that is one safe path component: not empty, not "." or "..", and
-// without a separator or a drive colon.
+// True for a name that is one safe path component: not empty, without a separator or a
+// drive colon, and not made of dots and blanks only. Windows drops a name's trailing dots
+// and blanks, so such a name ("." and ".." among them, but also "...", ". " or ".. ")
+// names the directory it stands in or its parent: the installer would stay where it is, or
+// climb, while its record of where it stands went one level down.
 inline bool isSafeEntryName(const char* name, std::size_t length)
 {
-    if (length == 0) return false;
-    if (length == 1 && name[0] == '.') return false;
-    if (length == 2 && name[0] == '.' && name[1] == '.') return false;
+    bool onlyDotsAndBlanks = true;
     for (std::size_t i = 0; i < length; ++i) {
         char c = name[i];
         if (c == '\\' || c == '/' || c == ':' || c == '\0') return false;
+        if (c != '.' && c != ' ') onlyDotsAndBlanks = false;
     }
-    return true;
+    return !onlyDotsAndBlanks;
 }
 
 }  // namespace wbformat

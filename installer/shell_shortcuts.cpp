@@ -121,12 +121,15 @@ void createLinkFolder(const char* linkPath)
     char saved[kSavedDirectorySize];
     bool haveSaved = _getcwd(saved, sizeof saved) != nullptr;
 
+    // The walk starts at the drive's root and goes down one folder at a time. It stops at
+    // the first step it cannot take, a drive that does not exist included: going on would
+    // create the rest of the path below whatever folder it stands in, where the package
+    // never meant it and the uninstall log does not record it. The save that follows shows
+    // whether the folder is there. An existing folder is simply entered, and an empty
+    // component (a doubled separator) names no folder of its own.
     char root[4] = {linkPath[0], ':', '\\', '\0'};
-    _chdir(root);
+    bool walking = _chdir(root) == 0;
 
-    // Each component is created where the walk stands and entered; one that exists
-    // already, or cannot be made, is simply walked into (or not), and the save that
-    // follows shows whether the folder is there.
     std::string component;
     std::size_t lastSeparator = 0;
     bool foundSeparator = false;
@@ -136,8 +139,10 @@ void createLinkFolder(const char* linkPath)
         if (c == '\\' || c == '/') {
             lastSeparator = i;
             foundSeparator = true;
-            _mkdir(component.c_str());
-            _chdir(component.c_str());
+            if (walking && !component.empty()) {
+                _mkdir(component.c_str());
+                walking = _chdir(component.c_str()) == 0;
+            }
             component.clear();
         } else {
             component += c;

@@ -27,6 +27,7 @@ const char* readShellFolder(const char* valueName);
 void createShellLink(const char* target, const char* linkPath, const char* workingDir,
                      const char* arguments, const char* description);
 
-// Creates the folders that linkPath's file needs, from its drive's root down, and logs the
-// link's folder. The current directory is the same afterwards.
+// Creates the folders that linkPath's file needs, from its drive's root down, stopping at
+// the first one it cannot enter, and logs the link's folder. The current directory is the
+// same afterwards.
 void createLinkFolder(const char* linkPath);

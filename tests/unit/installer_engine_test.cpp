@@ -698,6 +698,40 @@ TEST_F(DamagedPackage, UnsafeNamesStopTheInstallation)
     }
 }
 
+// Windows drops a name's trailing dots and blanks, so "...", ". " or ".. " name the
+// directory they stand in. Entered as a directory, such a name would leave the current
+// directory where it was while the running path went down a level, and the next leave
+// would climb out of the install directory. Names that merely contain dots are plain names.
+TEST_F(DamagedPackage, NamesThatWindowsReadsAsTheDirectoryItselfStopTheInstallation)
+{
+    std::string dir = root + "\\inst";
+    for (const std::string& bad : {std::string("..."), std::string(". "), std::string(".. "), std::string(" "),
+                                   std::string(". . .")}) {
+        for (bool asDirectory : {false, true}) {
+            restart();
+            std::error_code ec;
+            fs::remove_all(dir, ec);
+            std::string entry = asDirectory ? encodeEnterDir(bad) + encodeFileEntry("in", "x") + encodeLeaveDir()
+                                            : encodeFileEntry(bad, "payload");
+            install(headerBytes(dir) + encodeFileEntry("ok", "1") + entry + encodeFileEntry("after", "2"));
+            SCOPED_TRACE("name '" + bad + "'" + (asDirectory ? " as directory" : " as file"));
+            expectReportedAsDamaged(dir, {{0, dir + "\\ok"}, {3, dir + "\\"}});
+            EXPECT_EQ(listing(dir), (std::vector<std::string>{"__uninst.dat", "ok"}));
+            EXPECT_EQ(listing(root), (std::vector<std::string>{"inst"}));
+        }
+    }
+
+    restart();
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    install(headerBytes(dir) + encodeFileEntry(".hidden", "h") + encodeEnterDir("..d") + encodeFileEntry("a..b", "ab") +
+            encodeLeaveDir());
+    EXPECT_EQ(installerState.packageDamaged, 0);
+    EXPECT_EQ(installerState.installDone, 1);
+    EXPECT_EQ(readFile(dir + "\\.hidden"), "h");
+    EXPECT_EQ(readFile(dir + "\\..d\\a..b"), "ab");
+}
+
 TEST_F(DamagedPackage, LeaveAtTheInstallDirectoryStopsTheInstallation)
 {
     std::string dir = root + "\\inst";

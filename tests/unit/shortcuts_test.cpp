@@ -7,6 +7,7 @@
 
 #include <direct.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include <string>
@@ -142,6 +143,34 @@ TEST_F(ShortcutsTest, FolderWalkCreatesMissingFoldersAndComesBack)
 
     EXPECT_EQ(pushedRecords(), (std::vector<lnk::UninstallRecord>{
                                    {4, programs + "\\Group\\Sub"}, {4, base + "/Mixed"}}));
+}
+
+// A folder that cannot be entered ends the walk there: going on would create the rest of
+// the path one level too high, or below whatever folder the walk stands in, where nothing
+// records it. The folder record still names the link's folder, and the save that follows
+// fails without leaving a file.
+TEST_F(ShortcutsTest, FolderWalkStopsAtAFolderItCannotEnter)
+{
+    std::string links = base + "\\Links";
+    ASSERT_EQ(_mkdir(links.c_str()), 0);
+    FILE* blocker = std::fopen((links + "\\blocked").c_str(), "wb");
+    ASSERT_NE(blocker, nullptr);
+    std::fclose(blocker);
+    createLinkFolder((links + "\\blocked\\Sub\\Deeper\\App.lnk").c_str());
+    EXPECT_EQ(lnk::folderNames(links), std::vector<std::string>{"blocked"});
+    EXPECT_EQ(currentDirectory(), base);
+
+    // A drive that does not exist has no root to start from; the walk must not start from
+    // the current directory instead. Empty components (doubled separators) are passed over.
+    ASSERT_EQ(GetFileAttributesA("R:\\"), INVALID_FILE_ATTRIBUTES) << "drive R: exists in the test prefix";
+    createLinkFolder("R:\\Elsewhere\\Sub\\App.lnk");
+    createLinkFolder((base + "\\\\Doubled\\App.lnk").c_str());
+    EXPECT_EQ(lnk::folderNames(base), (std::vector<std::string>{"Doubled", "Links"}));
+    EXPECT_EQ(currentDirectory(), base);
+
+    EXPECT_EQ(pushedRecords(), (std::vector<lnk::UninstallRecord>{{4, links + "\\blocked\\Sub\\Deeper"},
+                                                                  {4, "R:\\Elsewhere\\Sub"},
+                                                                  {4, base + "\\\\Doubled"}}));
 }
 
 TEST_F(ShortcutsTest, LinkInADriveRootLogsAnEmptyFolder)

@@ -1,9 +1,11 @@
-// The uninstaller is built without exceptions, but the C++ library's own std::string code
-// and its operator new are compiled with them and would bring the whole unwinding runtime,
-// thread support and a name demangler into the program, several times the size of
-// everything else. So the text type is instantiated here, without exceptions, and
-// allocation and the library's error hooks end the process: they are reached only when
-// memory runs out or a length exceeds anything a path or a log can hold.
+// The lean C++ runtime of the two Windows programs, the installer and the uninstaller.
+//
+// Both are built without exceptions, but the C++ library's own std::string code and its
+// operator new are compiled with them and would bring the whole unwinding runtime, thread
+// support and a name demangler into each program, several times the size of everything
+// else. So the text type is instantiated here, without exceptions, and allocation and the
+// library's error hooks end the process: they are reached only when memory runs out or a
+// length exceeds anything a package, a path or a log can hold.
 #include <cstdlib>
 #include <new>
 #include <string>
