@@ -109,25 +109,6 @@ struct Started {
     HANDLE thread = nullptr;
 };
 
-bool startKeepingThread(const std::string& commandLine, const std::string& workDir, Started& out)
-{
-    STARTUPINFOA si;
-    std::memset(&si, 0, sizeof si);
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi;
-    std::memset(&pi, 0, sizeof pi);
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back('\0');
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        workDir.empty() ? nullptr : workDir.c_str(), &si, &pi)) {
-        return false;
-    }
-    out.process.handle = pi.hProcess;
-    out.process.pid = pi.dwProcessId;
-    out.thread = pi.hThread;
-    return true;
-}
-
 void closeStarted(Started& started)
 {
     ui::closeProcess(started.process);
@@ -152,23 +133,7 @@ double threadCpuMs(HANDLE thread)
 // yet, as a first installation does.
 void deleteTree(const std::string& path)
 {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = found.cFileName;
-            if (name == "." || name == "..") continue;
-            std::string child = path + "\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                deleteTree(child);
-            } else {
-                SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(child.c_str());
-            }
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryA(path.c_str());
+    ui::removeTree(path);
     if (exists(path)) fail("cannot remove " + path);
 }
 
@@ -300,7 +265,7 @@ InstallSample runOurs(const std::string& setup)
     Started started;
     ui::Process& process = started.process;
     double start = nowMs();
-    if (!startKeepingThread(quoted(setup), "", started)) fail("cannot start " + setup);
+    if (!ui::startProcess(quoted(setup), "", started.process, &started.thread)) fail("cannot start " + setup);
     HWND main = ui::waitForWindow(process.pid, "MainWin", "Orvanstead Wickerbay", deadlineMs);
     sample.windowMs = nowMs() - start;
     if (!main) {
@@ -369,8 +334,8 @@ InstallSample runFloor(const std::string& floor, const std::string& setup, const
     DeleteFileA(resultPath.c_str());
     Started started;
     double start = nowMs();
-    if (!startKeepingThread(quoted(floor) + " " + quoted(setup) + " " + offset + " " + quoted(dir) + " " +
-                                quoted(resultPath), "", started)) {
+    if (!ui::startProcess(quoted(floor) + " " + quoted(setup) + " " + offset + " " + quoted(dir) + " " +
+                                quoted(resultPath), "", started.process, &started.thread)) {
         fail("cannot start " + floor);
     }
     DWORD code = ui::waitExit(started.process, deadlineMs);
@@ -398,7 +363,7 @@ InstallSample runNsis(const std::string& setup, const std::string& dir)
     Started started;
     double start = nowMs();
     // The peer's silent mode: /D= comes last and unquoted, as its installers demand.
-    if (!startKeepingThread(quoted(setup) + " /S /D=" + dir, "", started)) fail("cannot start " + setup);
+    if (!ui::startProcess(quoted(setup) + " /S /D=" + dir, "", started.process, &started.thread)) fail("cannot start " + setup);
     DWORD code = ui::waitExit(started.process, deadlineMs);
     sample.wholeMs = nowMs() - start;
     sample.wholeCpuMs = threadCpuMs(started.thread);

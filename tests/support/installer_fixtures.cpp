@@ -45,41 +45,12 @@ std::string topName(const std::string& path)
     return path.substr(0, path.find('\\'));
 }
 
-// The screen's pixels in a rectangle of the given size at (left, top), row by row, each a
-// 32-bit BGR word with its top byte cleared (so black is 0).
-std::vector<DWORD> screenPixels(int left, int top, int width, int height)
-{
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info;
-    std::memset(&info, 0, sizeof info);
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, left, top, SRCCOPY);
-    GdiFlush();
-    std::vector<DWORD> pixels(static_cast<const DWORD*>(bits),
-                              static_cast<const DWORD*>(bits) + static_cast<std::size_t>(width) * height);
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    for (DWORD& p : pixels) p &= 0x00FFFFFF;
-    return pixels;
-}
-
 // The client area's pixels in rows y0..y1 and columns x0..x1 as the screen shows them.
 std::vector<DWORD> clientPixels(HWND window, int x0, int x1, int y0, int y1)
 {
     POINT origin = {x0, y0};
     ClientToScreen(window, &origin);
-    return screenPixels(origin.x, origin.y, x1 - x0 + 1, y1 - y0 + 1);
+    return ui::screenPixels(origin.x, origin.y, x1 - x0 + 1, y1 - y0 + 1);
 }
 
 struct ClassSearch {
@@ -303,7 +274,7 @@ bool waitUntilDrawn(HWND window)
     std::vector<DWORD> last;
     DWORD steadySince = GetTickCount();
     return ui::waitFor([&] {
-        std::vector<DWORD> now = screenPixels(r.left, r.top, r.right - r.left, r.bottom - r.top);
+        std::vector<DWORD> now = ui::screenPixels(r.left, r.top, r.right - r.left, r.bottom - r.top);
         if (now != last) {
             last = now;
             steadySince = GetTickCount();

@@ -106,27 +106,6 @@ bool createKey(HKEY root, const std::string& path)
 
 const char kBrowserKey[] = "htmlfile\\shell\\open\\command";
 
-void removeTree(const std::string& path)
-{
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = found.cFileName;
-            if (name == "." || name == "..") continue;
-            std::string child = path + "\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                removeTree(child);
-            } else {
-                SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(child.c_str());
-            }
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryA(path.c_str());
-}
-
 }  // namespace
 
 struct LauncherRegistryGuard::Saved {
@@ -192,7 +171,7 @@ std::string freshTestFolder(const std::string& name)
 {
     CreateDirectoryA("C:\\wbtest", nullptr);
     std::string path = "C:\\wbtest\\" + name;
-    removeTree(path);
+    ui::removeTree(path);
     CreateDirectoryA(path.c_str(), nullptr);
     return path;
 }

@@ -13,7 +13,7 @@
 
 namespace ui {
 
-bool startProcess(const std::string& commandLine, const std::string& workDir, Process& out)
+bool startProcess(const std::string& commandLine, const std::string& workDir, Process& out, HANDLE* mainThread)
 {
     STARTUPINFOA si;
     std::memset(&si, 0, sizeof si);
@@ -26,10 +26,35 @@ bool startProcess(const std::string& commandLine, const std::string& workDir, Pr
                         workDir.empty() ? nullptr : workDir.c_str(), &si, &pi)) {
         return false;
     }
-    CloseHandle(pi.hThread);
+    if (mainThread) {
+        *mainThread = pi.hThread;
+    } else {
+        CloseHandle(pi.hThread);
+    }
     out.handle = pi.hProcess;
     out.pid = pi.dwProcessId;
     return true;
+}
+
+void removeTree(const std::string& path)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name == "." || name == "..") continue;
+            std::string child = path + "\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                removeTree(child);
+            } else {
+                SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(child.c_str());
+            }
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(path.c_str());
 }
 
 DWORD waitExit(Process& process, int timeoutMs)
@@ -145,15 +170,10 @@ std::string messageBoxText(HWND box)
 
 namespace {
 
-// The pixels of a rectangle of the screen, as 32-bit BGRA words.
-std::vector<DWORD> grabScreen(int x, int y, int width, int height)
+// The pixels of a bitmap selected out of memory, as 24-bit BGR words (top byte cleared,
+// so black is 0), row by row from the top. Releases the bitmap, the memory DC and screen.
+std::vector<DWORD> takePixels(HDC screen, HDC memory, HBITMAP bitmap, int width, int height)
 {
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, x, y, SRCCOPY);
-    SelectObject(memory, old);
     BITMAPINFO info;
     std::memset(&info, 0, sizeof info);
     info.bmiHeader.biSize = sizeof info.bmiHeader;
@@ -184,24 +204,21 @@ std::vector<DWORD> renderIcon(LPCSTR id, int width, int height, COLORREF backgro
     DeleteObject(brush);
     DrawIcon(memory, 0, 0, LoadIconA(nullptr, id));
     SelectObject(memory, old);
-    BITMAPINFO info;
-    std::memset(&info, 0, sizeof info);
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    std::vector<DWORD> pixels(static_cast<size_t>(width) * height);
-    GetDIBits(memory, bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    for (DWORD& p : pixels) p &= 0x00FFFFFF;
-    return pixels;
+    return takePixels(screen, memory, bitmap, width, height);
 }
 
 }  // namespace
+
+std::vector<DWORD> screenPixels(int x, int y, int width, int height)
+{
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, x, y, SRCCOPY);
+    SelectObject(memory, old);
+    return takePixels(screen, memory, bitmap, width, height);
+}
 
 UINT messageBoxIcon(HWND box)
 {
@@ -225,7 +242,7 @@ UINT messageBoxIcon(HWND box)
         {IDI_EXCLAMATION, MB_ICONWARNING}, {IDI_ASTERISK, MB_ICONINFORMATION}};
     UINT result = 0xFFFFFFFFu;
     waitFor([&] {
-        shown = grabScreen(r.left, r.top, size, size);
+        shown = screenPixels(r.left, r.top, size, size);
         COLORREF background = RGB(shown[0] & 0xFF, (shown[0] >> 8) & 0xFF, (shown[0] >> 16) & 0xFF);
         for (const Known& k : known) {
             if (renderIcon(k.id, size, size, background) == shown) {
@@ -322,32 +339,13 @@ bool saveScreenshot(const std::string& name)
 {
     int width = GetSystemMetrics(SM_CXSCREEN);
     int height = GetSystemMetrics(SM_CYSCREEN);
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info;
-    std::memset(&info, 0, sizeof info);
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;  // top-down rows
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
-    GdiFlush();
-    std::vector<unsigned char> rgb(static_cast<size_t>(width) * height * 3);
-    const unsigned char* bgra = static_cast<const unsigned char*>(bits);
-    for (size_t i = 0; i < static_cast<size_t>(width) * height; ++i) {
-        rgb[i * 3 + 0] = bgra[i * 4 + 2];
-        rgb[i * 3 + 1] = bgra[i * 4 + 1];
-        rgb[i * 3 + 2] = bgra[i * 4 + 0];
+    std::vector<DWORD> bgr = screenPixels(0, 0, width, height);
+    std::vector<unsigned char> rgb(bgr.size() * 3);
+    for (size_t i = 0; i < bgr.size(); ++i) {
+        rgb[i * 3 + 0] = static_cast<unsigned char>(bgr[i] >> 16);
+        rgb[i * 3 + 1] = static_cast<unsigned char>(bgr[i] >> 8);
+        rgb[i * 3 + 2] = static_cast<unsigned char>(bgr[i]);
     }
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
     CreateDirectoryA(WB_SCREENSHOT_DIR, nullptr);
     std::string path = std::string(WB_SCREENSHOT_DIR) + "\\" + name + ".png";
     return writePng(path, width, height, rgb);

@@ -18,11 +18,16 @@ struct Process {
     DWORD pid = 0;
 };
 
-// Starts commandLine in workDir (empty: the test's own directory).
-bool startProcess(const std::string& commandLine, const std::string& workDir, Process& out);
+// Starts commandLine in workDir (empty: the test's own directory). With mainThread, the
+// handle of the program's main thread is kept there for the caller to close.
+bool startProcess(const std::string& commandLine, const std::string& workDir, Process& out,
+                  HANDLE* mainThread = nullptr);
 // Exit code, or STILL_ACTIVE (259) when it did not end within the deadline.
 DWORD waitExit(Process& process, int timeoutMs = kDeadlineMs);
 bool isRunning(const Process& process);
+// Deletes a folder and everything in it, read-only files too. Test code may; the
+// programs under test never delete recursively.
+void removeTree(const std::string& path);
 void killProcess(Process& process);
 void closeProcess(Process& process);
 
@@ -55,6 +60,10 @@ HWND owner(HWND window);
 // Presses a button as a mouse click would (posted, so a long handler does not block us).
 void pressButton(HWND button);
 void closeWindow(HWND window);
+
+// The screen's pixels in a rectangle, row by row from the top, each a 24-bit BGR word with
+// its top byte cleared (so black is 0).
+std::vector<DWORD> screenPixels(int x, int y, int width, int height);
 
 // Saves the whole virtual screen as WB_SCREENSHOT_DIR/name.png.
 bool saveScreenshot(const std::string& name);

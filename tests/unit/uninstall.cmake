@@ -15,5 +15,5 @@ if(WIN32)
   wb_add_test(uninstall_removal_test
     SOURCES ${CMAKE_SOURCE_DIR}/tests/unit/uninstall_removal_test.cpp
             ${CMAKE_SOURCE_DIR}/uninstaller/removal.cpp
-    LIBS wb_uninstall_logic advapi32)
+    LIBS wb_uninstall_logic wb_ui_driver wbpack advapi32)
 endif()

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/ui_driver.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -30,37 +32,15 @@ void writeFile(const std::string& path, const std::string& data)
     std::fclose(file);
 }
 
-// Test code may delete recursively; the uninstaller never does.
-void removeTree(const std::string& path)
-{
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = found.cFileName;
-            if (name == "." || name == "..") continue;
-            std::string child = path + "\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                removeTree(child);
-            } else {
-                SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(child.c_str());
-            }
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryA(path.c_str());
-}
-
 class Removal : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        removeTree(kBase);
+        ui::removeTree(kBase);
         CreateDirectoryA("C:\\wbtest", nullptr);
         ASSERT_TRUE(CreateDirectoryA(kBase.c_str(), nullptr));
     }
-    void TearDown() override { removeTree(kBase); }
+    void TearDown() override { ui::removeTree(kBase); }
 };
 
 TEST_F(Removal, FilesGoAndAFileAlreadyGoneIsNoFailure)
