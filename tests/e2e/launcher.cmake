@@ -8,10 +8,12 @@ endforeach()
 # The host's Java as a registered Windows runtime: asked to start a host script, Wine runs
 # it, so this one stands as the runtime's bin\javaw.exe. Headless, so that the example
 # ends by itself after recording its run instead of waiting for its window to be closed.
+# Java takes its home folder from the password file, not from HOME; the runner's HOME in
+# the build tree is given to it, so that its caches stay there too.
 find_program(WB_HOST_JAVA java)
 set(real_java_home ${CMAKE_BINARY_DIR}/tests/real-jre)
 file(WRITE ${real_java_home}/bin/javaw.exe
-     "#!/bin/sh\nexec \"${WB_HOST_JAVA}\" -Djava.awt.headless=true \"$@\"\n")
+     "#!/bin/sh\nexec \"${WB_HOST_JAVA}\" -Duser.home=\"$HOME\" -Djava.awt.headless=true \"$@\"\n")
 file(CHMOD ${real_java_home}/bin/javaw.exe
      PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 wb_windows_path(real_java_home_win "${real_java_home}")

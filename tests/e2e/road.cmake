@@ -13,6 +13,6 @@ wb_path_definitions(road_demo)
 # script notes its process number so that the demo can close the window afterwards.
 set(display_java_home ${CMAKE_BINARY_DIR}/tests/host-jre-display)
 file(WRITE ${display_java_home}/bin/javaw.exe
-     "#!/bin/sh\necho $$ > \"${display_java_home}/java.pid\"\nexec \"${WB_HOST_JAVA}\" \"$@\"\n")
+     "#!/bin/sh\necho $$ > \"${display_java_home}/java.pid\"\nexec \"${WB_HOST_JAVA}\" -Duser.home=\"$HOME\" \"$@\"\n")
 file(CHMOD ${display_java_home}/bin/javaw.exe
      PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
