@@ -75,6 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     wbpack::ReadOptions options;
     // bzip2 turns a few kilobytes into gigabytes at will; the fuzzer need not follow.
     options.maxDecompressed = 4u << 20;
+    options.maxListedPathBytes = 4u << 20;
     wbpack::PackageListing listing;
     std::vector<std::string> problems;
     bool sound = wbpack::readPackage(input, options, listing, problems);

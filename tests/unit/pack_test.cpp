@@ -577,6 +577,21 @@ TEST_F(Reading, StreamsTheBuilderRefusesAreReportedOneLineEach)
     EXPECT_FALSE(readPackageFile(path, few, ignored, problems));
     ASSERT_EQ(problems.size(), 4u);
     EXPECT_EQ(problems[3], "... and 7 more problems");
+
+    // Deep nesting: each entry lists its whole path, so the listing has a ceiling.
+    ReadOptions small;
+    small.maxListedPathBytes = 100;
+    std::string deep;
+    for (int i = 0; i < 20; ++i) deep += encodeEnterDir("d");
+    writeRaw(header + deep, 0);
+    problems.clear();
+    PackageListing cut;
+    EXPECT_FALSE(readPackageFile(path, small, cut, problems));
+    EXPECT_EQ(problems, Problems{"stopped reading at byte " + std::to_string(header.size() + 4 * 10) +
+                                 " of the decompressed stream: the entries' paths add up to more than 100 bytes, "
+                                 "more than any installation can hold"});
+    EXPECT_EQ(cut.entries.size(), 10u);
+    EXPECT_FALSE(cut.complete);
 }
 
 TEST_F(Reading, ExtractRecreatesTheTreeAndNeverLeavesTheFolder)

@@ -163,6 +163,9 @@ struct PackageListing {
 struct ReadOptions {
     std::string extractDir;               // set: recreate the entry tree below it
     std::uint64_t maxDecompressed = 0;    // 0: no limit; the fuzzer bounds its work
+    // The listing's paths together (0: no limit): deep nesting makes them grow with the
+    // square of the stream, and no real package comes near this.
+    std::uint64_t maxListedPathBytes = 256u << 20;
     std::size_t maxProblems = 50;         // further problems are only counted
 };
 

@@ -452,8 +452,20 @@ void readEntries(Scan& scan)
 {
     PackageListing& l = *scan.listing;
     std::vector<std::string> dirs(1);
+    // Every entry keeps its whole path, so a few bytes of deeply nested folders cost
+    // memory that grows with the square of the depth: the listing has a ceiling.
+    std::uint64_t listedBytes = 0;
     for (;;) {
+        std::size_t listed = l.entries.size();
         std::uint64_t at = l.decompressedSize - (scan.outEnd - scan.outBegin);
+        std::uint64_t limit = scan.options->maxListedPathBytes;
+        if (limit != 0 && listedBytes > limit) {
+            addProblem(scan, "stopped reading at byte " + std::to_string(at) +
+                                 " of the decompressed stream: the entries' paths add up to more than " +
+                                 std::to_string(limit) + " bytes, more than any installation can hold");
+            scan.streamFailed = true;
+            return;
+        }
         unsigned char tag;
         std::uint64_t delivered;
         if (!takeStream(scan, reinterpret_cast<char*>(&tag), nullptr, 1, delivered)) break;
@@ -469,6 +481,7 @@ void readEntries(Scan& scan)
             addProblem(scan, "unknown entry tag " + std::to_string(tag) + " at byte " + std::to_string(at) +
                                  " of the decompressed stream");
         }
+        for (; listed < l.entries.size(); ++listed) listedBytes += l.entries[listed].path.size() + 1;
         if (!ok) return;
     }
     if (scan.streamFailed) return;
