@@ -1,5 +1,7 @@
 #include "tests/support/installer_fixtures.h"
 
+#include "tests/unit/pack_test_files.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -86,12 +88,7 @@ Running::~Running()
 
 std::string noise(std::size_t size, std::uint32_t seed)
 {
-    std::string out(size, '\0');
-    for (char& c : out) {
-        seed = seed * 1103515245u + 12345u;
-        c = static_cast<char>(seed >> 24);
-    }
-    return out;
+    return packtest::noise(size, seed);
 }
 
 std::vector<TreeItem> readTree(const std::string& root)

@@ -27,17 +27,6 @@ std::string bytes(std::initializer_list<int> values)
     return out;
 }
 
-// Deterministic bytes that bzip2 cannot shrink much, so buffers really fill.
-std::string noise(std::size_t size, std::uint32_t seed)
-{
-    std::string out(size, '\0');
-    for (char& c : out) {
-        seed = seed * 1103515245u + 12345u;
-        c = static_cast<char>(seed >> 24);
-    }
-    return out;
-}
-
 std::string decompress(const std::string& compressed)
 {
     std::vector<char> out(1 << 16);

@@ -1,8 +1,9 @@
-// File helpers shared by the package builder's tests: whole-file reads and writes, a
-// temporary folder of the test's own, and a stand-in installer stub.
+// File helpers shared by the package tests: whole-file reads and writes, a temporary
+// folder of the test's own, a stand-in installer stub, and bytes that do not compress.
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -47,6 +48,17 @@ struct TempDir {
 inline std::string makeStub()
 {
     return "MZ" + std::string(100, '\x90') + "WBPKGOFS" + std::string(4, '\xFF') + "stub tail";
+}
+
+// Deterministic bytes that bzip2 cannot shrink much, so buffers and blocks really fill.
+inline std::string noise(std::size_t size, std::uint32_t seed)
+{
+    std::string out(size, '\0');
+    for (char& c : out) {
+        seed = seed * 1103515245u + 12345u;
+        c = static_cast<char>(seed >> 24);
+    }
+    return out;
 }
 
 }  // namespace packtest
