@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/installer_e2e.h"
 #include "tests/support/installer_fixtures.h"
 #include "tests/support/launcher_fixtures.h"
 #include "tests/support/shortcut_fixtures.h"
@@ -20,17 +21,6 @@ wbpack::PackageHeader header(const std::string& productName, const std::string& 
                              const std::string& runCommand = "")
 {
     return {productName, installDir, runCommand, "http://example.org/faults", "Wickerbay tests", ""};
-}
-
-void expectBox(const inst::Box& box, const std::string& caption, const std::string& text, UINT icon,
-               const std::vector<int>& buttons, HWND owner)
-{
-    ASSERT_NE(box.window, nullptr) << "no message box came";
-    EXPECT_EQ(box.caption, caption);
-    EXPECT_EQ(box.text, text);
-    EXPECT_EQ(box.icon, icon);
-    EXPECT_EQ(box.buttons, buttons);
-    EXPECT_EQ(box.owner, owner);
 }
 
 // Starts the installer and expects the "Setup" box with text before any window: error

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/installer_e2e.h"
 #include "tests/support/installer_fixtures.h"
 #include "tests/support/launcher_fixtures.h"
 #include "tests/support/shortcut_fixtures.h"
@@ -122,17 +123,6 @@ void expectWaitingMainWindow(HWND window)
     EXPECT_EQ(place.top, client.bottom - 35);
     EXPECT_EQ(place.right - place.left, 120);
     EXPECT_EQ(place.bottom - place.top, 25);
-}
-
-void expectBox(const inst::Box& box, const std::string& caption, const std::string& text, UINT icon,
-               const std::vector<int>& buttons, HWND owner)
-{
-    ASSERT_NE(box.window, nullptr) << "no message box came";
-    EXPECT_EQ(box.caption, caption);
-    EXPECT_EQ(box.text, text);
-    EXPECT_EQ(box.icon, icon);
-    EXPECT_EQ(box.buttons, buttons);
-    EXPECT_EQ(box.owner, owner);
 }
 
 // Nothing that a run command would write appears: the installer has ended, so a start

@@ -36,7 +36,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using packtest::bytes;
 using packtest::noise;
+using packtest::readFile;
 
 struct Recorded {
     std::vector<std::uint32_t> redraws;                       // bytesWritten at each redraw
@@ -75,19 +77,6 @@ void registerUninstaller(const char* productName, const char* uninstallCommand, 
 namespace {
 
 // ---- Helpers -------------------------------------------------------------------------
-
-std::string bytes(std::initializer_list<int> values)
-{
-    std::string out;
-    for (int v : values) out += static_cast<char>(v);
-    return out;
-}
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 void writeFile(const std::string& path, const std::string& data)
 {

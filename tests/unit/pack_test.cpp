@@ -20,13 +20,6 @@ using namespace packtest;
 
 namespace {
 
-std::string bytes(std::initializer_list<int> values)
-{
-    std::string out;
-    for (int v : values) out += static_cast<char>(v);
-    return out;
-}
-
 std::string decompress(const std::string& compressed)
 {
     std::vector<char> out(1 << 16);

@@ -6,11 +6,19 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 
 namespace packtest {
 
 namespace fs = std::filesystem;
+
+inline std::string bytes(std::initializer_list<int> values)
+{
+    std::string out;
+    for (int v : values) out += static_cast<char>(v);
+    return out;
+}
 
 inline std::string readFile(const fs::path& path)
 {
