@@ -1,10 +1,10 @@
-# Fuzzing the configuration parser (launcher/config) with libFuzzer. The parser's source
+# Fuzzing the configuration parser (common/config) with libFuzzer. The parser's source
 # is compiled into the target itself, so that libFuzzer's coverage instrumentation reaches
 # it. The seed corpus stays read-only in the source tree: inputs that libFuzzer finds go
 # to a corpus folder in the build tree, listed first, and crash files beside it.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   add_executable(config_fuzz ${CMAKE_CURRENT_SOURCE_DIR}/config_fuzz.cpp
-                             ${CMAKE_SOURCE_DIR}/launcher/config.cpp)
+                             ${CMAKE_SOURCE_DIR}/common/config.cpp)
   target_include_directories(config_fuzz PRIVATE ${CMAKE_SOURCE_DIR})
   target_compile_options(config_fuzz PRIVATE -fsanitize=fuzzer)
   target_link_options(config_fuzz PRIVATE -fsanitize=fuzzer)

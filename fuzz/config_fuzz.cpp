@@ -1,7 +1,7 @@
 // libFuzzer target of the configuration parser: parses the input as a vmkick.cfg, checks
 // that the tree is consistent, looks up the launcher's keys and keys built from the input
 // and from the tree, removes a node from the middle of the tree, and frees it all.
-#include "launcher/config.h"
+#include "common/config.h"
 
 #include <cstddef>
 #include <cstdint>

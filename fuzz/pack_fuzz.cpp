@@ -3,7 +3,7 @@
 // header, shortcuts and entries), which is compressed and put behind a stub here, so the
 // fuzzer reaches the parser without having to forge bzip2 checksums; any other input is
 // read as a whole installer file.
-#include "installer/package_format.h"
+#include "common/package_format.h"
 #include "tools/pack/pack.h"
 
 #include <bzlib.h>

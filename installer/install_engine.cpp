@@ -10,12 +10,13 @@
 #include <cstring>
 #include <string>
 
+#include "common/uninstall_log.h"
 #include "installer/install_paths.h"
+#include "installer/install_records.h"
 #include "installer/installer_state.h"
 #include "installer/main_window.h"
 #include "installer/package_reader.h"
 #include "installer/shell_shortcuts.h"
-#include "installer/uninstall_log.h"
 #include "installer/uninstall_registration.h"
 
 namespace {
@@ -35,25 +36,6 @@ struct EntryWalk {
     bool damaged;               // the stream broke off or broke the format
 };
 
-char* joinText(const char* first, const char* second)
-{
-    std::size_t a = std::strlen(first);
-    std::size_t b = std::strlen(second);
-    char* text = static_cast<char*>(std::malloc(a + b + 1));
-    if (!text) return nullptr;
-    std::memcpy(text, first, a);
-    std::memcpy(text + a, second, b + 1);
-    return text;
-}
-
-// Closes a file that was written, true when everything reached it. The flush is asked
-// for separately: some C runtimes' fclose reports success although its final flush failed.
-bool closeWrittenFile(FILE* file)
-{
-    bool flushed = std::fflush(file) == 0 && !std::ferror(file);
-    return std::fclose(file) == 0 && flushed;
-}
-
 std::string currentDirectory()
 {
     char* cwd = _getcwd(nullptr, 0);
@@ -65,16 +47,6 @@ std::string currentDirectory()
 bool isSkipping(const EntryWalk& walk)
 {
     return walk.depth >= walk.skipFrom;
-}
-
-std::string decimal(unsigned value)
-{
-    std::string digits;
-    do {
-        digits.insert(digits.begin(), static_cast<char>('0' + value % 10));
-        value /= 10;
-    } while (value != 0);
-    return digits;
 }
 
 // Makes installDir absolute and gives it its trailing backslash. A relative one is fixed
@@ -252,7 +224,7 @@ void replayEntries(EntryWalk& walk)
 void reportInstallFailures()
 {
     if (installerState.failedCount == 0) return;
-    std::string text = "Some files could not be installed (" + decimal(installerState.failedCount) +
+    std::string text = "Some files could not be installed (" + decimalText(installerState.failedCount) +
                        " in all). The first was:\n\n" + installerState.firstFailedPath;
     showSetupMessage(text.c_str(), MB_ICONWARNING);
 }
@@ -267,41 +239,6 @@ ExtractResult extractFile(std::uint32_t size, const char* name)
     copyFileData(out, size, result);
     if (out && !closeWrittenFile(out)) result.writeFailed = true;
     return result;
-}
-
-void logUninstallRecord(int type, const char* prefix, const char* name)
-{
-    LogRecord* record = static_cast<LogRecord*>(std::malloc(sizeof(LogRecord)));
-    char* path = joinText(prefix, name);
-    if (!record || !path) {
-        std::free(record);
-        std::free(path);
-        return;
-    }
-    record->type = type;
-    record->path = path;
-    record->next = installerState.uninstallLog;
-    installerState.uninstallLog = record;
-}
-
-bool writeUninstallLog(const char* path)
-{
-    std::string bytes;
-    bool complete = true;
-    for (const LogRecord* r = installerState.uninstallLog; r; r = r->next) {
-        if (!appendLogRecordBytes(bytes, r->type, r->path)) complete = false;
-    }
-    FILE* out = std::fopen(path, "wb");
-    if (!out) return false;
-    bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-    if (!closeWrittenFile(out)) written = false;
-    return written && complete;
-}
-
-void noteInstallFailure(const char* path)
-{
-    installerState.failedCount += 1;
-    if (!installerState.firstFailedPath) installerState.firstFailedPath = joinText(path, "");
 }
 
 void runInstallation()

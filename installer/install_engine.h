@@ -22,14 +22,3 @@ struct ExtractResult {
 // data is consumed even when the file cannot be created or written, so that the entries
 // after it stay in step; only bytes the decompressor delivered are ever written.
 ExtractResult extractFile(std::uint32_t size, const char* name);
-
-// Pushes a record (type, prefix followed by name) onto the head of the uninstall log.
-void logUninstallRecord(int type, const char* prefix, const char* name);
-
-// Writes the uninstall log to path, newest record first. False when the file could not be
-// created or written completely.
-bool writeUninstallLog(const char* path);
-
-// Counts an item that could not be installed and remembers the first one's path, for the
-// warning shown after the shortcut phase.
-void noteInstallFailure(const char* path);

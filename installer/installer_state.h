@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "installer/package_format.h"
+#include "common/package_format.h"
 
 struct ShortcutRecord {
     char* linkPath;

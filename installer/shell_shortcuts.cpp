@@ -8,7 +8,7 @@
 
 #include <cstring>
 
-#include "installer/install_engine.h"
+#include "installer/install_records.h"
 #include "installer/installer_state.h"
 #include "installer/link_path.h"
 

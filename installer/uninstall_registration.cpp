@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "installer/registration_key.h"
+#include "common/registration_key.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "launcher/config.h"
+#include "common/config.h"
 
 // Where the download offer sends the user when the configuration names no site.
 constexpr const char* kDefaultWebsite = "https://www.java.com/download/";

@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "launcher/config.h"
+#include "common/config.h"
 #include "launcher/java_runtime.h"
 #include "launcher/launcher_state.h"
 #include "launcher/message_box.h"

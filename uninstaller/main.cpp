@@ -5,13 +5,13 @@
 
 #include <string>
 
+#include "common/package_format.h"
+#include "common/uninstall_log.h"
 #include "uninstaller/registration_lookup.h"
 #include "uninstaller/removal.h"
 #include "uninstaller/self_removal.h"
-#include "uninstaller/uninstall_log.h"
 #include "uninstaller/uninstall_plan.h"
 #include "uninstaller/uninstaller_state.h"
-#include "installer/package_format.h"
 
 UninstallerState uninstallerState;
 

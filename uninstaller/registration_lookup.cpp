@@ -1,6 +1,6 @@
 #include "uninstaller/registration_lookup.h"
 
-#include "installer/registration_key.h"
+#include "common/registration_key.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "uninstaller/uninstall_log.h"
+#include "common/uninstall_log.h"
 
 bool readLogFile(const std::string& path, std::string& bytes)
 {

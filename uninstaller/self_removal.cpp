@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "installer/package_format.h"
+#include "common/package_format.h"
 
 namespace {
 

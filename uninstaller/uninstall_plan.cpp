@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "installer/package_format.h"
+#include "common/package_format.h"
 
 namespace {
 

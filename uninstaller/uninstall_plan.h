@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "uninstaller/uninstall_log.h"
+#include "common/uninstall_log.h"
 
 constexpr char kUninstallCaption[] = "Uninstall";
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "uninstaller/uninstall_log.h"
+#include "common/uninstall_log.h"
 #include "uninstaller/uninstall_plan.h"
 
 // One entry of the list of installed programs that starts this uninstaller.

@@ -1,5 +1,5 @@
-# Unit tests of the configuration parser (launcher/config), on the host and under Wine.
-wb_add_test(config_test SOURCES ${CMAKE_SOURCE_DIR}/tests/unit/config_test.cpp LIBS vmkick_config)
+# Unit tests of the configuration parser (common/config), on the host and under Wine.
+wb_add_test(config_test SOURCES ${CMAKE_SOURCE_DIR}/tests/unit/config_test.cpp LIBS wb_config)
 
 # In the sanitizer build the same program runs once more with every allocation above
 # 1 MiB failing, so that loadConfig's out-of-memory path is taken for real.

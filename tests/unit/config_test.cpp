@@ -1,8 +1,8 @@
-// Unit tests of the configuration parser (launcher/config): tokenizer and escapes, grammar
+// Unit tests of the configuration parser (common/config): tokenizer and escapes, grammar
 // shapes and early endings, lookups, loading files, freeing, and the behaviours that the
 // description leaves to us (long tokens, a trailing backslash, nesting depth, files that
 // cannot be read whole). Trees are compared through a one-line rendering.
-#include "launcher/config.h"
+#include "common/config.h"
 
 #include <gtest/gtest.h>
 

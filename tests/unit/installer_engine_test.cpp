@@ -22,13 +22,14 @@
 #include <vector>
 
 #include "installer/install_engine.h"
+#include "installer/install_records.h"
 #include "installer/installer_state.h"
 #include "installer/main_window.h"
 #include "installer/package_reader.h"
 #include "installer/shell_shortcuts.h"
 #include "installer/uninstall_registration.h"
-#include "tools/pack/pack.h"
 #include "tests/unit/pack_test_files.h"
+#include "tools/pack/pack.h"
 
 namespace fs = std::filesystem;
 

@@ -5,9 +5,9 @@
 
 #include <string>
 
+#include "common/uninstall_log.h"
 #include "installer/install_paths.h"
 #include "installer/progress.h"
-#include "installer/uninstall_log.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "launcher/config.h"
+#include "common/config.h"
 #include "launcher/launch_text.h"
 #include "launcher/launcher_state.h"
 #include "launcher/text_buffer.h"

@@ -2,8 +2,8 @@
 // truncated at every byte, empty, damaged), the removal plan (what goes, in which order,
 // what is protected), the message texts, the registration's key name and command match,
 // and the clean-up copy's command line. Runs on the host and, built for Windows, under Wine.
-#include "installer/registration_key.h"
-#include "uninstaller/uninstall_log.h"
+#include "common/registration_key.h"
+#include "common/uninstall_log.h"
 #include "uninstaller/uninstall_plan.h"
 
 #include <gtest/gtest.h>

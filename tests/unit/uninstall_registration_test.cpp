@@ -3,10 +3,10 @@
 // uninstaller's side (finding only the entries that start it, deleting one). Scratch roots
 // below HKEY_CURRENT_USER\Software\WickerbayUninstallTest stand in for the machine's and
 // the user's lists; the real HKLM list is used once and restored.
-#include "installer/registration_key.h"
+#include "common/registration_key.h"
 #include "installer/uninstall_registration.h"
-#include "uninstaller/registration_lookup.h"
 #include "tests/support/uninstall_fixtures.h"
+#include "uninstaller/registration_lookup.h"
 
 #include <gtest/gtest.h>
 

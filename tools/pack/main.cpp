@@ -8,7 +8,7 @@
 
 #include <unistd.h>
 
-#include "installer/package_format.h"
+#include "common/package_format.h"
 #include "tools/pack/pack.h"
 
 namespace fs = std::filesystem;

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "installer/package_format.h"
-#include "launcher/config.h"
+#include "common/config.h"
+#include "common/package_format.h"
 #include "tools/pack/pack_internal.h"
 
 namespace fs = std::filesystem;

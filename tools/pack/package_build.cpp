@@ -11,7 +11,7 @@
 #include <unistd.h>
 #endif
 
-#include "installer/package_format.h"
+#include "common/package_format.h"
 #include "tools/pack/pack_internal.h"
 
 namespace fs = std::filesystem;

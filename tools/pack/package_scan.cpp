@@ -7,7 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "installer/package_format.h"
+#include "common/package_format.h"
 #include "tools/pack/pack_internal.h"
 
 namespace fs = std::filesystem;

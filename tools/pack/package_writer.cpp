@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "installer/package_format.h"
+#include "common/package_format.h"
 #include "tools/pack/pack_internal.h"
 
 namespace wbpack {

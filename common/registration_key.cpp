@@ -1,4 +1,4 @@
-#include "installer/registration_key.h"
+#include "common/registration_key.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 // The configuration parser: a tokenizer over a NUL-terminated byte string, a recursive
 // block parser that never reports a syntax error, dotted-key lookups and the release of
 // the tree. Bytes are compared and copied as they are; no character set is assumed.
-#include "launcher/config.h"
+#include "common/config.h"
 
 #include <climits>
 #include <cstdio>

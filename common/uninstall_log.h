@@ -1,7 +1,7 @@
-// Reading the uninstall log __uninst.dat that the installer leaves in the install
-// directory: records one after another, newest first, each a type byte, a 16-bit
-// little-endian path length and the path bytes. Plain C++ without Windows headers, so the
-// host tests and sanitizers reach it.
+// The uninstall log __uninst.dat that the installer leaves in the install directory and the
+// uninstaller reads: records one after another, newest first, each a type byte, a 16-bit
+// little-endian path length and the path bytes, with no header, count or trailer. Plain
+// C++ without Windows headers, so the host tests and sanitizers reach it.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +12,12 @@ struct LogEntry {
     int type;          // 0 file, 1 directory, 3 install root, 4 shortcut folder
     std::string path;
 };
+
+// Appends one record: the low byte of the type, the path's length as 16-bit little-endian,
+// the path's bytes without terminator. A path longer than 65535 bytes cannot be described
+// by the length field; it appends nothing and returns false, since a cut length would make
+// the uninstaller misread every record after it.
+bool appendLogRecordBytes(std::string& out, int type, const char* path);
 
 // A log larger than this is not one the installer wrote (it would name millions of
 // files); refusing it keeps a stray file from being read into memory.

@@ -1,6 +1,8 @@
-#include "uninstaller/uninstall_log.h"
+#include "common/uninstall_log.h"
 
-#include "installer/package_format.h"
+#include <cstring>
+
+#include "common/package_format.h"
 
 namespace {
 
@@ -32,6 +34,17 @@ std::string checkPath(int type, const std::string& path)
 }
 
 }  // namespace
+
+bool appendLogRecordBytes(std::string& out, int type, const char* path)
+{
+    std::size_t length = std::strlen(path);
+    if (length > 0xFFFF) return false;
+    out += static_cast<char>(type & 0xFF);
+    out += static_cast<char>(length & 0xFF);
+    out += static_cast<char>((length >> 8) & 0xFF);
+    out.append(path, length);
+    return true;
+}
 
 std::string decimalText(unsigned long value)
 {

@@ -1,0 +1,24 @@
+// What the installation keeps account of while it runs: the uninstall log's records and
+// the items that could not be installed. The engine and the shortcut phase both report
+// here, so neither needs the other.
+#pragma once
+
+#include <cstdio>
+
+// Pushes a record (type, prefix followed by name) onto the head of the uninstall log.
+void logUninstallRecord(int type, const char* prefix, const char* name);
+
+// Writes the uninstall log to path, newest record first. False when the file could not be
+// created or written completely.
+bool writeUninstallLog(const char* path);
+
+// Counts an item that could not be installed and remembers the first one's path, for the
+// warning shown after the shortcut phase.
+void noteInstallFailure(const char* path);
+
+// A new allocation holding first followed by second; null when memory runs out.
+char* joinText(const char* first, const char* second);
+
+// Closes a file that was written, true when everything reached it. The flush is asked for
+// separately: some C runtimes' fclose reports success although its final flush failed.
+bool closeWrittenFile(FILE* file);
