@@ -250,7 +250,8 @@ TEST_F(Cli, VerifyAndExtractReportEachProblemAndFail)
     r = run("extract Setup.exe out");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "wickerbay-pack: Setup.exe: unsafe entry name \"..\" at the top level: a name must be a single "
-                     "path component (no \\ / or :, not only dots and blanks)\n"
+                     "path component (no \\ / or :), not a device name such as CON, NUL, COM1 or LPT1, and not end "
+                     "in a dot or a blank\n"
                      "wickerbay-pack: Setup.exe: extraction stopped at the unsafe name\n");
     EXPECT_TRUE(fs::is_empty(p("out")));
     EXPECT_EQ(run("verify missing.exe").err, "wickerbay-pack: missing.exe: cannot open: No such file or directory\n");

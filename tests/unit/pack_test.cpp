@@ -55,6 +55,9 @@ std::vector<std::string> verifyFile(const std::string& path, PackageListing* lis
 
 using Problems = std::vector<std::string>;
 
+const char kRule[] = "a name must be a single path component (no \\ / or :), not a device name such as CON, NUL, "
+                     "COM1 or LPT1, and not end in a dot or a blank";
+
 // "F name size", "D name", "L" per entry: order and content of an entry list at a glance.
 std::string describe(const std::vector<PackEntry>& entries)
 {
@@ -323,11 +326,19 @@ TEST_F(Refusal, CountedStringsOver65535BytesOrHoldingAZeroByte)
 
 TEST_F(Refusal, NamesThatAreNotOneSafeComponent)
 {
-    const std::string rule = ": a name must be a single path component (no \\ / or :, not only dots and blanks)";
-    for (const char* name : {"a\\b", "a/b", "c:", ".", "..", ""}) {
+    const std::string rule = ": " + std::string(kRule);
+    for (const char* name : {"a\\b", "a/b", "c:", ".", "..", "", "a.", "a ", "b. .", "CON", "con.txt", "Nul .tar.gz",
+                             "aux", "PRN.x", "com0", "COM9.dll", "lpt1", "LPT0", "conin$", "CONOUT$.log"}) {
         PackageSpec package = smallSpec();
         package.entries[1].name = name;
         EXPECT_EQ(refuse(package), std::string("unsafe entry name \"") + name + "\" in d" + rule);
+    }
+    // Near misses of the device names, and dots and blanks that do not end the name.
+    for (const char* name : {"COM10", "console", "LPT", "con_", "nul-x", "COM1a.txt", ".a", ". a", "a.b", "a b"}) {
+        PackageSpec package = smallSpec();
+        package.entries[1].name = name;
+        std::string error;
+        EXPECT_TRUE(buildInstaller(package, makeStub(), dir / "ok.exe", error)) << name << ": " << error;
     }
     PackageSpec package = smallSpec();
     package.entries.insert(package.entries.begin(), enterDirEntry(".."));
@@ -525,9 +536,8 @@ TEST_F(Reading, StreamsTheBuilderRefusesAreReportedOneLineEach)
                  std::string(1, '\x07') + encodeEnterDir("open"),
              1);
     EXPECT_EQ(verifyFile(path),
-              (Problems{"unsafe entry name \"..\" at the top level: a name must be a single path component (no \\ / or :, "
-                        "not only dots and blanks)",
-                        "unsafe entry name \"a/b\" in ..: a name must be a single path component (no \\ / or :, not only dots and blanks)",
+              (Problems{"unsafe entry name \"..\" at the top level: " + std::string(kRule),
+                        "unsafe entry name \"a/b\" in ..: " + std::string(kRule),
                         "a leave-directory entry at the top level has no matching enter-directory entry",
                         "unknown entry tag 7 at byte 39 of the decompressed stream",
                         "the entry stream ends with 1 directories not left, innermost open"}));
@@ -595,8 +605,7 @@ TEST_F(Reading, ExtractRecreatesTheTreeAndNeverLeavesTheFolder)
                  encodeLeaveDir() + encodeLeaveDir() + encodeFileEntry("above", "3"),
              3);
     EXPECT_EQ(verifyFile(path, nullptr, dir / "x/out"),
-              (Problems{"unsafe entry name \"..\" at the top level: a name must be a single path component (no \\ / or "
-                        ":, not only dots and blanks)",
+              (Problems{"unsafe entry name \"..\" at the top level: " + std::string(kRule),
                         "extraction stopped at the unsafe name",
                         "a leave-directory entry at the top level has no matching enter-directory entry"}));
     EXPECT_EQ(treeOf(dir.path / "x"), "out/\nout/ok=1\n");

@@ -45,6 +45,11 @@ bool endPackageStream(PackageWriter& writer);
 // Releases the compressor; harmless after endPackageStream.
 void releasePackageStream(PackageWriter& writer);
 
+// Why an entry name was refused, shared by build and verify.
+constexpr char kUnsafeNameRule[] =
+    "a name must be a single path component (no \\ / or :), not a device name such as CON, NUL, COM1 or LPT1, "
+    "and not end in a dot or a blank";
+
 // Control characters (1-31 and 127): what a mistyped escape in a quoted manifest value
 // leaves behind. Returns the position of the first, or npos.
 std::size_t findControlCharacter(const std::string& text);

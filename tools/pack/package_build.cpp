@@ -102,7 +102,7 @@ static bool checkEntryName(const std::string& name, const std::string& dirPath,
         return false;
     }
     if (!wbformat::isSafeEntryName(name.data(), name.size())) {
-        error = "unsafe " + shown + ": a name must be a single path component (no \\ / or :, not only dots and blanks)";
+        error = "unsafe " + shown + ": " + kUnsafeNameRule;
         return false;
     }
     if (!windowsAcceptsName(name)) {

@@ -366,7 +366,7 @@ bool checkName(Scan& scan, const std::string& name, const std::string& dir)
 {
     if (wbformat::isSafeEntryName(name.data(), name.size())) return true;
     addProblem(scan, "unsafe entry name \"" + printable(name) + "\" " + inDirectory(dir) +
-                         ": a name must be a single path component (no \\ / or :, not only dots and blanks)");
+                         ": " + kUnsafeNameRule);
     if (scan.extracting) {
         addProblem(scan, "extraction stopped at the unsafe name");
         stopExtracting(scan);
