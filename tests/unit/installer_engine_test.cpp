@@ -671,7 +671,8 @@ TEST_F(DamagedPackage, UnsafeNamesStopTheInstallation)
     for (const std::string& bad : {std::string(""), std::string("."), std::string(".."), std::string("a\\b"),
                                    std::string("a/b"), std::string("C:x"), std::string("..\\..\\escape"),
                                    std::string("..."), std::string(". "), std::string(".. "), std::string(" "),
-                                   std::string(". . .")}) {
+                                   std::string(". . ."), std::string("a."), std::string("b "), std::string("CON"),
+                                   std::string("nul.txt"), std::string("Com1"), std::string("LPT9.log")}) {
         for (bool asDirectory : {false, true}) {
             restart();
             std::error_code ec;
