@@ -22,6 +22,55 @@ bool hasDotPart(const std::string& path)
     return false;
 }
 
+// \\?\ and \\.\ hand the rest of the path to Windows unparsed: no "." or ".." folding, no
+// trailing-dot trimming, and access to devices, so nothing the other rules check holds.
+bool isDevicePath(const std::string& path)
+{
+    return path.size() >= 4 && isSeparator(path[0]) && isSeparator(path[1]) &&
+           (path[2] == '?' || path[2] == '.') && isSeparator(path[3]);
+}
+
+// A colon anywhere but after the drive letter names an alternate data stream of a file
+// or folder ("C:\A\file:stream"), which is not what the installer made.
+bool hasStreamColon(const std::string& path)
+{
+    std::size_t first = path.find(':');
+    if (first == std::string::npos) return false;
+    bool drive = first == 1 && path.size() >= 3 && isSeparator(path[2]);
+    return !drive || path.find(':', first + 1) != std::string::npos;
+}
+
+bool hasDevicePart(const std::string& path)
+{
+    std::size_t start = 0;
+    while (start < path.size()) {
+        std::size_t end = start;
+        while (end < path.size() && !isSeparator(path[end])) ++end;
+        if (wbformat::isDeviceName(path.data() + start, end - start)) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+// Lower-case ASCII with backslashes only and no trailing separator, for comparing paths
+// as Windows does (ASCII letters only: a folder whose name differs in another letter's
+// case is treated as a different one, which refuses too much, never too little).
+std::string comparableKey(const std::string& path)
+{
+    std::string key = path;
+    for (char& c : key) {
+        if (isSeparator(c)) c = '\\';
+        else if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    while (!key.empty() && key.back() == '\\') key.pop_back();
+    return key;
+}
+
+bool samePathKey(const std::string& a, const std::string& b)
+{
+    return comparableKey(a) == comparableKey(b);
+}
+
 std::string checkPath(int type, const std::string& path)
 {
     if (path.empty()) {
@@ -29,7 +78,10 @@ std::string checkPath(int type, const std::string& path)
     }
     if (path.find('\0') != std::string::npos) return "holds a path with a zero byte";
     if (!isFullPath(path)) return "holds a path that is not a full path: `" + path + "'";
+    if (isDevicePath(path)) return "holds a path that begins with `\\\\?\\' or `\\\\.\\': `" + path + "'";
+    if (hasStreamColon(path)) return "holds a path with a colon after the drive: `" + path + "'";
     if (hasDotPart(path)) return "holds a path with a `.' or `..' part: `" + path + "'";
+    if (hasDevicePart(path)) return "holds a path with a device name in it: `" + path + "'";
     return std::string();
 }
 
@@ -114,4 +166,61 @@ bool parseUninstallLog(const std::string& bytes, std::vector<LogEntry>& entries,
     }
     entries.swap(read);
     return true;
+}
+
+bool isAtOrBelow(const std::string& path, const std::string& folder)
+{
+    std::string key = comparableKey(path), folderKey = comparableKey(folder);
+    if (folderKey.empty()) return false;
+    if (key == folderKey) return true;
+    return key.size() > folderKey.size() && key.compare(0, folderKey.size(), folderKey) == 0 &&
+           key[folderKey.size()] == '\\';
+}
+
+std::string logScopeOf(const LogEntry& entry, const std::string& installRoot,
+                    const std::vector<std::string>& shortcutRoots)
+{
+    bool atRoot = samePathKey(entry.path, installRoot);
+    if (entry.type == wbformat::kLogInstallRoot) return installRoot;
+    if (isAtOrBelow(entry.path, installRoot) && (!atRoot || entry.type == wbformat::kLogShortcutFolder)) {
+        return installRoot;
+    }
+    if (entry.type == wbformat::kLogDirectory) return std::string();
+    // The deepest shell folder that holds it: the shell folder itself may be a link (a
+    // redirected folder), what lies below it must not be.
+    std::string best;
+    for (const std::string& root : shortcutRoots) {
+        bool fits = isAtOrBelow(entry.path, root) &&
+                    (entry.type == wbformat::kLogShortcutFolder || !samePathKey(entry.path, root));
+        if (fits && comparableKey(root).size() > comparableKey(best).size()) best = root;
+    }
+    return best;
+}
+
+bool checkLogScope(const std::vector<LogEntry>& entries, const std::vector<std::string>& shortcutRoots,
+                   std::string& problem)
+{
+    problem.clear();
+    if (entries.empty()) return true;
+    const std::string& root = entries.back().path;
+    for (const LogEntry& entry : entries) {
+        if (!logScopeOf(entry, root, shortcutRoots).empty()) continue;
+        if (entry.type == wbformat::kLogDirectory || shortcutRoots.empty()) {
+            problem = "names `" + entry.path + "', which is outside the install folder `" + root + "'";
+        } else {
+            problem = "names `" + entry.path + "', which is outside the install folder `" + root +
+                      "' and outside the desktop, the programs menu, the start menu and the start-up folder";
+        }
+        return false;
+    }
+    return true;
+}
+
+bool parseUninstallLog(const std::string& bytes, const std::vector<std::string>& shortcutRoots,
+                       std::vector<LogEntry>& entries, std::string& problem)
+{
+    if (!parseUninstallLog(bytes, entries, problem)) return false;
+    if (checkLogScope(entries, shortcutRoots, problem)) return true;
+    entries.clear();
+    return false;
 }

@@ -34,7 +34,33 @@ constexpr std::size_t kMaxUninstallLogSize = 64u * 1024u * 1024u;
 // only a shortcut folder record may have an empty path (a link placed directly in a drive
 // root logs one); and exactly one install root record, the last, since the installer
 // pushes it first. A log cut at a record boundary is caught by that last rule.
+// Sound also means: no path begins with \\?\ or \\.\, holds a colon after its drive (an
+// alternate data stream) or has a component that is a device name (CON, NUL.txt, ...).
 bool parseUninstallLog(const std::string& bytes, std::vector<LogEntry>& entries, std::string& problem);
+
+// The same, and then checkLogScope: the reader for a log whose records will be deleted.
+bool parseUninstallLog(const std::string& bytes, const std::vector<std::string>& shortcutRoots,
+                       std::vector<LogEntry>& entries, std::string& problem);
+
+// A log may name only what the installer could have made: every record lies below the
+// install root (the last record), except the records of shortcuts (a link file and its
+// folder), which may instead lie in or below one of shortcutRoots, the shell folders that
+// shortcuts go to (desktop, programs menu, start menu, start-up folder, each the user's
+// and all users'). A log that names anything else was not written by the installer for
+// this folder, and deleting what it names could delete anything. False with problem (a
+// phrase that follows "it") for the first record outside; entries as parsed.
+bool checkLogScope(const std::vector<LogEntry>& entries, const std::vector<std::string>& shortcutRoots,
+                   std::string& problem);
+
+// The folder a record lies in for checkLogScope: the install root, or the deepest shortcut
+// root that holds it; empty when there is none. Nothing between it and the record may be
+// a link when the record is removed.
+std::string logScopeOf(const LogEntry& entry, const std::string& installRoot,
+                       const std::vector<std::string>& shortcutRoots);
+
+// True when path is folder or lies below it, compared as Windows compares paths (ASCII
+// case, either separator, trailing separators ignored).
+bool isAtOrBelow(const std::string& path, const std::string& folder);
 
 // A drive letter, a colon and a separator, or a network path (\\server\share\...).
 bool isFullPath(const std::string& path);

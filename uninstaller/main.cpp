@@ -22,6 +22,17 @@ int showBox(const std::string& text, UINT style)
     return MessageBoxA(nullptr, text.c_str(), kUninstallCaption, style);
 }
 
+// The long form of both, so that a folder started by its short name is still itself.
+bool isSameFolder(const std::string& a, const std::string& b)
+{
+    if (samePath(a, b)) return true;
+    char longA[MAX_PATH * 4], longB[MAX_PATH * 4];
+    DWORD lengthA = GetLongPathNameA(a.c_str(), longA, sizeof longA);
+    DWORD lengthB = GetLongPathNameA(b.c_str(), longB, sizeof longB);
+    return lengthA > 0 && lengthA < sizeof longA && lengthB > 0 && lengthB < sizeof longB &&
+           samePath(std::string(longA, lengthA), std::string(longB, lengthB));
+}
+
 bool findOwnFiles()
 {
     UninstallerState& state = uninstallerState;
@@ -49,7 +60,37 @@ bool loadLog()
         showBox(damagedLogNotice(state.logPath, problem), MB_OK | MB_ICONERROR);
         return false;
     }
+    // Whoever could write the log could otherwise make an elevated uninstaller delete
+    // anything: it may name only the folder it lies in, and shortcuts in the shell folders.
+    state.shortcutRoots = readShortcutRoots();
+    if (!checkLogScope(state.log, state.shortcutRoots, problem)) {
+        state.log.clear();
+        showBox(refusedLogNotice(state.logPath, problem), MB_OK | MB_ICONERROR);
+        return false;
+    }
+    const std::string& root = state.log.back().path;
+    if (!isSameFolder(root, state.ownFolder)) {
+        state.log.clear();
+        showBox(refusedLogNotice(state.logPath, "names the install folder `" + root + "', not the folder it is in"),
+                MB_OK | MB_ICONERROR);
+        return false;
+    }
     return true;
+}
+
+// Nothing between the install folder (or the shell folder) and a logged item may be a
+// junction or a symbolic link: one put in place of a folder the installer made would steer
+// the deletes to wherever it points.
+bool reachedThroughLink(const std::string& path, int type)
+{
+    UninstallerState& state = uninstallerState;
+    std::string base = logScopeOf({type, path}, state.plan.installRoot, state.shortcutRoots);
+    if (base.empty()) return true;
+    for (const std::string& step : pathsBelow(base, path)) {
+        DWORD attributes = GetFileAttributesA(step.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+    }
+    return false;
 }
 
 void findRegistration()
@@ -70,7 +111,11 @@ void removeFiles()
     UINT length = GetSystemDirectoryA(systemFolder, sizeof systemFolder);
     if (length > 0 && length < sizeof systemFolder) SetCurrentDirectoryA(systemFolder);
     for (const std::string& file : state.plan.files) {
-        if (!removeLoggedFile(file)) state.failures.push_back(file);
+        if (reachedThroughLink(file, wbformat::kLogFile)) {
+            state.linked.push_back(file);
+        } else if (!removeLoggedFile(file)) {
+            state.failures.push_back(file);
+        }
     }
 }
 
@@ -78,7 +123,11 @@ void removeFolders()
 {
     UninstallerState& state = uninstallerState;
     for (const std::string& folder : state.plan.folders) {
-        if (!removeEmptyFolder(folder)) state.failures.push_back(folder);
+        if (reachedThroughLink(folder, wbformat::kLogShortcutFolder)) {
+            state.linked.push_back(folder);
+        } else if (!removeEmptyFolder(folder)) {
+            state.failures.push_back(folder);
+        }
     }
 }
 
@@ -117,11 +166,11 @@ int runUninstall()
     findRegistration();
     removeFiles();
     removeFolders();
-    if (state.failures.empty()) removeRegistration();
-    if (state.failures.empty()) removeSelf();
+    if (state.failures.empty() && state.linked.empty()) removeRegistration();
+    if (state.failures.empty() && state.linked.empty()) removeSelf();
 
-    if (!state.failures.empty()) {
-        showBox(failuresNotice(state.failures), MB_OK | MB_ICONWARNING);
+    if (!state.failures.empty() || !state.linked.empty()) {
+        showBox(failuresNotice(state.failures, state.linked), MB_OK | MB_ICONWARNING);
         return 1;
     }
     showBox(removedNotice(state.productName), MB_OK | MB_ICONINFORMATION);

@@ -151,16 +151,47 @@ std::string removedNotice(const std::string& productName)
     return "`" + productName + "' has been removed.";
 }
 
-std::string failuresNotice(const std::vector<std::string>& failures)
+namespace {
+
+void appendList(std::string& text, const std::vector<std::string>& items)
 {
-    std::string text = "Not everything could be removed. Still in place:\n\n";
-    std::size_t listed = std::min(failures.size(), kListedFailures);
-    for (std::size_t i = 0; i < listed; ++i) text += failures[i] + "\n";
-    if (failures.size() > listed) {
-        text += "and " + decimalText(static_cast<unsigned long>(failures.size() - listed)) + " more\n";
+    std::size_t listed = std::min(items.size(), kListedFailures);
+    for (std::size_t i = 0; i < listed; ++i) text += items[i] + "\n";
+    if (items.size() > listed) {
+        text += "and " + decimalText(static_cast<unsigned long>(items.size() - listed)) + " more\n";
     }
-    text += "\nA running program may be using them. Close it and run the uninstaller again.";
+}
+
+}  // namespace
+
+std::string failuresNotice(const std::vector<std::string>& failures, const std::vector<std::string>& linked)
+{
+    std::string text = "Not everything could be removed.";
+    if (!failures.empty()) {
+        text += " Still in place:\n\n";
+        appendList(text, failures);
+        text += "\nA running program may be using them. Close it and run the uninstaller again.";
+    }
+    if (!linked.empty()) {
+        text += failures.empty() ? "" : "\n\n";
+        text += failures.empty() ? " Left untouched" : "Left untouched";
+        text += ", because a junction or symbolic link lies on the way to them:\n\n";
+        appendList(text, linked);
+        text.pop_back();
+    }
     return text;
+}
+
+std::vector<std::string> pathsBelow(const std::string& base, const std::string& item)
+{
+    std::vector<std::string> steps;
+    std::string top = withoutTrailingSeparator(base), path = withoutTrailingSeparator(item);
+    if (path.size() <= top.size() || !isAtOrBelow(path, top)) return steps;
+    for (std::size_t i = top.size() + 1; i < path.size(); ++i) {
+        if (isSeparator(path[i])) steps.push_back(path.substr(0, i));
+    }
+    steps.push_back(path);
+    return steps;
 }
 
 std::string unreadableLogNotice(const std::string& logPath)
@@ -172,6 +203,11 @@ std::string damagedLogNotice(const std::string& logPath, const std::string& prob
 {
     return "The uninstall log `" + logPath + "' is damaged: it " + problem +
            ".\n\nNothing has been removed.";
+}
+
+std::string refusedLogNotice(const std::string& logPath, const std::string& problem)
+{
+    return "The uninstall log `" + logPath + "' is refused: it " + problem + ".\n\nNothing has been removed.";
 }
 
 std::string cleanupCommandLine(const std::string& copyPath, const CleanupRequest& request)

@@ -48,9 +48,15 @@ std::string folderOf(const std::string& path);
 // The texts of the message boxes.
 std::string removeQuestion(const std::string& installRoot);
 std::string removedNotice(const std::string& productName);
-std::string failuresNotice(const std::vector<std::string>& failures);
+std::string failuresNotice(const std::vector<std::string>& failures,
+                           const std::vector<std::string>& linked = std::vector<std::string>());
 std::string unreadableLogNotice(const std::string& logPath);
 std::string damagedLogNotice(const std::string& logPath, const std::string& problem);
+std::string refusedLogNotice(const std::string& logPath, const std::string& problem);
+
+// The paths from the first component below base down to item, item last: what must not be
+// a junction or a link when item is removed. Empty when item is base or not below it.
+std::vector<std::string> pathsBelow(const std::string& base, const std::string& item);
 
 // The uninstaller cannot delete its own running program, so at the end it starts a copy
 // of itself from the temporary folder with this request. The copy waits for the original

@@ -25,7 +25,10 @@ struct UninstallerState {
     RemovalPlan plan;
     std::vector<UninstallEntry> entries;
     std::string productName;   // the first entry's DisplayName; empty when none
+    std::vector<std::string> shortcutRoots;  // the shell folders, as read before removing
     std::vector<std::string> failures;
+    // Items not touched because a junction or symbolic link lies on the way to them.
+    std::vector<std::string> linked;
 };
 
 extern UninstallerState uninstallerState;

@@ -307,3 +307,124 @@ TEST_F(UninstallEndToEnd, AnEntryInTheUsersListGoesAndWithoutAnEntryTheProgramIs
     uns::UninstallRun unnamed = uns::runUninstaller(app, IDYES, "uninstall-unnamed");
     expectFullRemoval(unnamed, "The program has been removed.");
 }
+
+namespace {
+
+// Starts a host program (under Wine, Z: is the host's root) on the host's names for paths.
+bool runOnHost(const std::string& program, const std::vector<std::string>& paths)
+{
+    using UnixName = char*(CDECL*)(const WCHAR*);
+    auto unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (!unixName) return false;
+    std::string line = program;
+    for (const std::string& path : paths) {
+        WCHAR wide[MAX_PATH];
+        MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
+        char* name = unixName(wide);
+        if (!name) return false;
+        line += std::string(" \"") + name + "\"";
+        HeapFree(GetProcessHeap(), 0, name);
+    }
+    ui::Process process;
+    if (!ui::startProcess(line, "C:\\", process)) return false;
+    // Wine's handle to a host program tells neither when it ends nor how; the callers
+    // wait for what it does.
+    ui::closeProcess(process);
+    return true;
+}
+
+// A host symbolic link: Wine shows it to programs as a reparse point, as Windows shows a
+// junction or a symbolic link.
+bool makeHostLink(const std::string& target, const std::string& link)
+{
+    return runOnHost("Z:\\bin\\ln -s", {target, link}) && ui::waitFor([&] {
+               DWORD attributes = GetFileAttributesA(link.c_str());
+               return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+           });
+}
+
+}  // namespace
+
+TEST_F(UninstallEndToEnd, ALogNamingAnythingButWhatWasInstalledRemovesNothing)
+{
+    ASSERT_NO_FATAL_FAILURE(prepare("uninstall_e2e_hostile", "Wb_Hostile_Test"));
+    ASSERT_NO_FATAL_FAILURE(installProduct("Wb Hostile Test"));
+    const std::string log = app + "\\__uninst.dat";
+    const std::string victim = base + "\\victim.txt";
+    ASSERT_TRUE(uns::writeFileBytes(victim, "not installed"));
+    std::vector<lnk::UninstallRecord> records = lnk::readUninstallLog(log);
+    ASSERT_FALSE(records.empty());
+    const std::string root = records.back().path;
+    ASSERT_EQ(root, app + "\\");
+    const std::string refused = "' is refused: it ";
+    const std::string damaged = "' is damaged: it ";
+    const struct {
+        lnk::UninstallRecord record;
+        std::string notice;
+    } table[] = {
+        {{0, victim}, refused + "names `" + victim + "', which is outside the install folder `" + root +
+                          "' and outside the desktop, the programs menu, the start menu and the start-up folder"},
+        {{1, desktop + "\\d"}, refused + "names `" + desktop + "\\d', which is outside the install folder `" + root + "'"},
+        {{0, "\\\\?\\" + victim}, damaged + "holds a path that begins with `\\\\?\\' or `\\\\.\\': `\\\\?\\" + victim + "'"},
+        {{0, app + "\\App.exe:stream"}, damaged + "holds a path with a colon after the drive: `" + app + "\\App.exe:stream'"},
+        {{0, app + "\\lib\\nul.dat"}, damaged + "holds a path with a device name in it: `" + app + "\\lib\\nul.dat'"},
+        // A log that calls another folder its own: everything below base would be in reach.
+        {{3, base + "\\"}, refused + "names the install folder `" + base + "\\', not the folder it is in"},
+    };
+    std::vector<std::string> before = uns::treeOf(base);
+    for (const auto& row : table) {
+        std::vector<lnk::UninstallRecord> hostile = records;
+        if (row.record.type == 3) {
+            hostile.back() = row.record;
+        } else {
+            hostile.insert(hostile.begin(), row.record);
+        }
+        ASSERT_TRUE(uns::writeLogRecords(log, hostile));
+        uns::UninstallRun run = uns::runUninstaller(app, IDYES);
+        ASSERT_EQ(run.boxes.size(), 1u) << row.record.path;
+        EXPECT_EQ(run.boxes[0].text, "The uninstall log `" + log + row.notice + ".\n\nNothing has been removed.");
+        EXPECT_EQ(run.boxes[0].icon, static_cast<UINT>(MB_ICONERROR));
+        EXPECT_EQ(run.exitCode, 1u);
+        EXPECT_FALSE(run.copyStarted);
+        EXPECT_EQ(uns::treeOf(base), before);
+    }
+    EXPECT_EQ(uns::readFileBytes(victim), "not installed");
+}
+
+TEST_F(UninstallEndToEnd, AFolderReplacedByALinkIsNotFollowed)
+{
+    // A link an earlier run left behind is removed as a link, never followed.
+    ASSERT_TRUE(runOnHost("Z:\\bin\\rm -rf", {"C:\\wbtest\\uninstall_e2e_link"}));
+    ASSERT_TRUE(ui::waitFor([] { return !lnk::directoryExists("C:\\wbtest\\uninstall_e2e_link"); }));
+    ASSERT_NO_FATAL_FAILURE(prepare("uninstall_e2e_link", "Wb_Link_Test"));
+    ASSERT_NO_FATAL_FAILURE(installProduct("Wb Link Test"));
+    // lib swapped for a link to a folder of someone else's that holds the same names.
+    const std::string elsewhere = base + "\\Elsewhere";
+    ASSERT_TRUE(CreateDirectoryA(elsewhere.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((elsewhere + "\\plugins").c_str(), nullptr));
+    ASSERT_TRUE(uns::writeFileBytes(elsewhere + "\\core.dat", "theirs"));
+    ASSERT_TRUE(uns::writeFileBytes(elsewhere + "\\plugins\\a.dat", "theirs too"));
+    ASSERT_TRUE(DeleteFileA((app + "\\lib\\plugins\\a.dat").c_str()));
+    ASSERT_TRUE(RemoveDirectoryA((app + "\\lib\\plugins").c_str()));
+    ASSERT_TRUE(DeleteFileA((app + "\\lib\\core.dat").c_str()));
+    ASSERT_TRUE(RemoveDirectoryA((app + "\\lib").c_str()));
+    ASSERT_TRUE(makeHostLink(elsewhere, app + "\\lib"));
+
+    uns::UninstallRun run = uns::runUninstaller(app, IDYES, "uninstall-link");
+    ASSERT_EQ(run.boxes.size(), 2u);
+    EXPECT_EQ(run.boxes[1].text, "Not everything could be removed. Left untouched, because a junction or symbolic "
+                                 "link lies on the way to them:\n\n" +
+                                     app + "\\lib\\plugins\\a.dat\n" + app + "\\lib\\core.dat\n" + app +
+                                     "\\lib\\plugins\n" + app + "\\lib");
+    EXPECT_EQ(run.boxes[1].icon, static_cast<UINT>(MB_ICONWARNING));
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_FALSE(run.copyStarted);
+    EXPECT_EQ(uns::treeOf(elsewhere), (std::vector<std::string>{"core.dat", "plugins\\", "plugins\\a.dat"}));
+    EXPECT_EQ(uns::readFileBytes(elsewhere + "\\core.dat"), "theirs");
+    // The rest is gone; the uninstaller and its log stay with the link.
+    EXPECT_EQ(uns::treeOf(programs), kNothing);
+    EXPECT_TRUE(lnk::fileExists(app + "\\__uninst.exe"));
+    EXPECT_TRUE(lnk::fileExists(app + "\\__uninst.dat"));
+    EXPECT_FALSE(lnk::fileExists(app + "\\App.exe"));
+}

@@ -113,12 +113,82 @@ TEST(UninstallLogRead, DamagedRecordsAreRefusedWithTheReason)
     EXPECT_EQ(problemOf(record(1, "") + root), "holds a record with an empty path");
     EXPECT_EQ(problemOf(record(3, "")), "holds a record with an empty path");
     EXPECT_EQ(problemOf(record(0, "C:\\A\\x")), "does not end with the install folder's record, so it was cut short");
+
+    // Paths that reach past Windows' path rules: unparsed forms, data streams, devices.
+    const std::pair<std::string, std::string> hostile[] = {
+        {"\\\\?\\C:\\A\\x", "holds a path that begins with `\\\\?\\' or `\\\\.\\': `\\\\?\\C:\\A\\x'"},
+        {"//?/C:/A/x", "holds a path that begins with `\\\\?\\' or `\\\\.\\': `//?/C:/A/x'"},
+        {"\\\\.\\C:\\A\\x", "holds a path that begins with `\\\\?\\' or `\\\\.\\': `\\\\.\\C:\\A\\x'"},
+        {"C:\\A\\x:evil", "holds a path with a colon after the drive: `C:\\A\\x:evil'"},
+        {"C:\\A\\x::$DATA", "holds a path with a colon after the drive: `C:\\A\\x::$DATA'"},
+        {"\\\\srv\\share\\A:b", "holds a path with a colon after the drive: `\\\\srv\\share\\A:b'"},
+        {"C:\\A\\CON", "holds a path with a device name in it: `C:\\A\\CON'"},
+        {"C:\\A\\nul.txt", "holds a path with a device name in it: `C:\\A\\nul.txt'"},
+        {"C:\\A\\Com1\\x", "holds a path with a device name in it: `C:\\A\\Com1\\x'"},
+        {"C:\\A\\conout$", "holds a path with a device name in it: `C:\\A\\conout$'"},
+    };
+    for (const auto& row : hostile) EXPECT_EQ(problemOf(record(0, row.first) + root), row.second) << row.first;
 }
 
 TEST(UninstallLogRead, ALogBeyondTheSizeLimitIsRefusedUnread)
 {
     std::string huge(kMaxUninstallLogSize + 1, '\0');
     EXPECT_EQ(problemOf(huge), "is too large to be an uninstall log");
+}
+
+// ---- What a log may name ------------------------------------------------------------------
+
+const std::vector<std::string> kShortcutRoots = {"C:\\Home\\Desktop", "C:\\Home\\Programs",
+                                                 "C:\\All\\Desktop", "c:/home/start menu"};
+
+std::string scopeProblem(const Records& records)
+{
+    std::vector<LogEntry> entries;
+    for (const auto& r : records) entries.push_back({r.first, r.second});
+    std::string problem = "stale";
+    bool accepted = checkLogScope(entries, kShortcutRoots, problem);
+    EXPECT_EQ(accepted, problem.empty());
+    return problem;
+}
+
+TEST(UninstallLogScope, OnlyTheInstallFolderAndShortcutsInTheShellFoldersMayBeNamed)
+{
+    const std::string outside = "', which is outside the install folder `C:\\P\\Hello\\'";
+    const std::string noShell =
+        " and outside the desktop, the programs menu, the start menu and the start-up folder";
+    const std::pair<Records, std::string> table[] = {
+        {{{0, "C:\\P\\Hello\\a"}, {1, "c:/p/HELLO/d"}, {4, "C:\\P\\Hello"}, {3, "C:\\P\\Hello\\"}}, ""},
+        {{{0, "C:\\Home\\Desktop\\H.lnk"}, {4, "C:\\Home\\Desktop"}, {0, "C:\\All\\Desktop\\Sub\\H.lnk"},
+          {4, "C:\\All\\Desktop\\Sub"}, {0, "C:\\Home\\Start Menu\\H.lnk"}, {3, "C:\\P\\Hello\\"}},
+         ""},
+        {{{0, "C:\\Windows\\system32\\x.dll"}, {3, "C:\\P\\Hello\\"}},
+         "names `C:\\Windows\\system32\\x.dll" + outside + noShell},
+        {{{0, "C:\\P\\Hello2\\x"}, {3, "C:\\P\\Hello\\"}}, "names `C:\\P\\Hello2\\x" + outside + noShell},
+        {{{0, "C:\\P\\Hello"}, {3, "C:\\P\\Hello\\"}}, "names `C:\\P\\Hello" + outside + noShell},
+        {{{1, "C:\\Home\\Desktop\\d"}, {3, "C:\\P\\Hello\\"}}, "names `C:\\Home\\Desktop\\d" + outside},
+        {{{1, "C:\\P"}, {3, "C:\\P\\Hello\\"}}, "names `C:\\P" + outside},
+        {{{0, "C:\\Home\\Desktop"}, {3, "C:\\P\\Hello\\"}}, "names `C:\\Home\\Desktop" + outside + noShell},
+        {{{4, "C:\\Home"}, {3, "C:\\P\\Hello\\"}}, "names `C:\\Home" + outside + noShell},
+        {{{0, "X:\\App.lnk"}, {4, ""}, {3, "C:\\P\\Hello\\"}}, "names `X:\\App.lnk" + outside + noShell},
+        {{{4, ""}, {3, "C:\\P\\Hello\\"}}, "names `" + outside + noShell},
+    };
+    for (const auto& row : table) EXPECT_EQ(scopeProblem(row.first), row.second) << row.second;
+
+    // Without shell folders, shortcuts outside the install folder are refused too.
+    std::vector<LogEntry> entries;
+    std::string problem;
+    EXPECT_FALSE(parseUninstallLog(record(0, "C:\\Home\\Desktop\\H.lnk") + record(3, "C:\\P\\"), {}, entries, problem));
+    EXPECT_EQ(problem, "names `C:\\Home\\Desktop\\H.lnk', which is outside the install folder `C:\\P\\'");
+    EXPECT_TRUE(entries.empty());
+    EXPECT_TRUE(parseUninstallLog(kWorkedExample, {}, entries, problem)) << problem;
+    EXPECT_EQ(entries.size(), 4u);
+
+    // What the removal checks for links from: the install folder, or the deepest shell folder.
+    std::vector<std::string> roots = {"C:\\S", "C:\\S\\Programs"};
+    EXPECT_EQ(logScopeOf({0, "C:\\S\\Programs\\A\\x.lnk"}, "C:\\I\\", roots), "C:\\S\\Programs");
+    EXPECT_EQ(logScopeOf({4, "C:\\S\\Programs"}, "C:\\I\\", roots), "C:\\S\\Programs");
+    EXPECT_EQ(logScopeOf({1, "C:\\I\\d"}, "C:\\I\\", roots), "C:\\I\\");
+    EXPECT_EQ(logScopeOf({1, "C:\\S\\d"}, "C:\\I\\", roots), "");
 }
 
 // ---- The removal plan ------------------------------------------------------------------
@@ -232,6 +302,14 @@ TEST(UninstallPaths, ComparisonRootsAndParents)
     EXPECT_EQ(folderOf("C:\\A\\__uninst.exe"), "C:\\A");
     EXPECT_EQ(folderOf("C:/A/b"), "C:/A");
     EXPECT_EQ(folderOf("name"), "");
+
+    using Steps = std::vector<std::string>;
+    EXPECT_EQ(pathsBelow("C:\\P\\App\\", "C:\\P\\App\\lib\\deep\\z.jar"),
+              (Steps{"C:\\P\\App\\lib", "C:\\P\\App\\lib\\deep", "C:\\P\\App\\lib\\deep\\z.jar"}));
+    EXPECT_EQ(pathsBelow("c:/p/app", "C:\\P\\App\\lib\\"), (Steps{"C:\\P\\App\\lib"}));
+    EXPECT_EQ(pathsBelow("C:\\", "C:\\x\\y"), (Steps{"C:\\x", "C:\\x\\y"}));
+    EXPECT_EQ(pathsBelow("C:\\P\\App", "C:\\P\\App"), Steps{});
+    EXPECT_EQ(pathsBelow("C:\\P\\App", "C:\\P\\Apple\\x"), Steps{});
 }
 
 // ---- Texts -----------------------------------------------------------------------------
@@ -247,6 +325,9 @@ TEST(UninstallTexts, QuestionAndNotices)
     EXPECT_EQ(damagedLogNotice("C:\\A\\__uninst.dat", "ends in the middle of a record"),
               "The uninstall log `C:\\A\\__uninst.dat' is damaged: it ends in the middle of a record."
               "\n\nNothing has been removed.");
+    EXPECT_EQ(refusedLogNotice("C:\\A\\__uninst.dat", "names the install folder `C:\\B\\', not the folder it is in"),
+              "The uninstall log `C:\\A\\__uninst.dat' is refused: it names the install folder `C:\\B\\', not the "
+              "folder it is in.\n\nNothing has been removed.");
     EXPECT_STREQ(kUninstallCaption, "Uninstall");
 }
 
@@ -264,6 +345,13 @@ TEST(UninstallTexts, FailuresListTheFirstTenAndCountTheRest)
     many.pop_back();
     many.pop_back();
     EXPECT_EQ(failuresNotice(many).find("more"), std::string::npos);
+
+    const std::string untouched = "Left untouched, because a junction or symbolic link lies on the way to them:\n\n";
+    EXPECT_EQ(failuresNotice({}, {"C:\\A\\d\\x", "C:\\A\\d"}),
+              "Not everything could be removed. " + untouched + "C:\\A\\d\\x\nC:\\A\\d");
+    EXPECT_EQ(failuresNotice({"C:\\A\\x.exe"}, {"C:\\A\\d"}),
+              "Not everything could be removed. Still in place:\n\nC:\\A\\x.exe\n\nA running program may be using "
+              "them. Close it and run the uninstaller again.\n\n" + untouched + "C:\\A\\d");
     EXPECT_EQ(decimalText(0), "0");
     EXPECT_EQ(decimalText(4294967295ul), "4294967295");
 }

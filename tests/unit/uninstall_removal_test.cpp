@@ -128,3 +128,33 @@ TEST(ShellFolders, TheRegistrysShellFoldersAreProtected)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ShellFolders, ShortcutsMayLieOnlyInTheFourFoldersOfTheUserAndOfAllUsers)
+{
+    const char* key = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+    std::vector<std::string> roots = readShortcutRoots();
+    auto holds = [&](const std::string& folder) {
+        return std::any_of(roots.begin(), roots.end(), [&](const std::string& r) { return samePath(r, folder); });
+    };
+    const std::pair<HKEY, const char*> named[] = {
+        {HKEY_CURRENT_USER, "Desktop"},         {HKEY_CURRENT_USER, "Programs"},
+        {HKEY_CURRENT_USER, "Start Menu"},      {HKEY_CURRENT_USER, "Startup"},
+        {HKEY_LOCAL_MACHINE, "Common Desktop"}, {HKEY_LOCAL_MACHINE, "Common Programs"},
+        {HKEY_LOCAL_MACHINE, "Common Start Menu"}, {HKEY_LOCAL_MACHINE, "Common Startup"},
+        {HKEY_CURRENT_USER, "Personal"}};
+    int found = 0;
+    for (const auto& value : named) {
+        char folder[MAX_PATH] = {0};
+        DWORD size = sizeof folder;
+        if (RegGetValueA(value.first, key, value.second, RRF_RT_REG_SZ, nullptr, folder, &size) != ERROR_SUCCESS) continue;
+        ++found;
+        // Documents is no place for shortcuts: a log may not name what lies there.
+        bool documents = std::string(value.second) == "Personal";
+        EXPECT_EQ(holds(folder), !documents) << value.second << ": " << folder;
+    }
+    EXPECT_GE(found, 5);
+}
+
+}  // namespace
