@@ -1,6 +1,15 @@
 # Tests of the package builder (tools/pack). The library's tests run on the host and under
 # Wine; the command-line tests drive the host's wickerbay-pack binary.
-wb_add_test(pack_test SOURCES ${CMAKE_SOURCE_DIR}/tests/unit/pack_test.cpp LIBS wbpack)
+wb_add_test(pack_test SOURCES ${CMAKE_SOURCE_DIR}/tests/unit/pack_test.cpp
+                              ${CMAKE_SOURCE_DIR}/tests/unit/bzip2_patch_test.cpp
+            LIBS wbpack wb_bzip2_test_plain wb_bzip2_test_patched)
+# bzip2's sample files, from its source.
+if(WIN32)
+  wb_windows_path(bzip2_dir_win "${WB_BZIP2_DIR}")
+  target_compile_definitions(pack_test PRIVATE "WB_BZIP2_SOURCE_DIR=\"${bzip2_dir_win}\"")
+else()
+  target_compile_definitions(pack_test PRIVATE "WB_BZIP2_SOURCE_DIR=\"${WB_BZIP2_DIR}\"")
+endif()
 
 if(NOT WIN32)
   wb_add_test(pack_cli_test SOURCES ${CMAKE_SOURCE_DIR}/tests/unit/pack_cli_test.cpp LIBS wbpack)
