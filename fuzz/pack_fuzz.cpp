@@ -2,7 +2,9 @@
 // `extract`. An input starting with 'S' is a decompressed stream (package total, then
 // header, shortcuts and entries), which is compressed and put behind a stub here, so the
 // fuzzer reaches the parser without having to forge bzip2 checksums; any other input is
-// read as a whole installer file.
+// read as a whole installer file. Every input is also decompressed by the installer's
+// patched libbzip2 and by the plain one, in small-memory mode, and each call must give
+// the same status and bytes in both.
 #include "common/package_format.h"
 #include "tools/pack/pack.h"
 
@@ -10,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -37,6 +40,42 @@ std::string installerAroundStream(const std::uint8_t* data, std::size_t size)
                                           static_cast<unsigned int>(size - 4), 1, 0, 0);
     require(status == BZ_OK);
     return file.append(compressed.data(), compressedSize);
+}
+
+#define WB_DECLARE_BZIP2(p)                                                                   \
+    int p##BZ2_bzDecompressInit(bz_stream*, int, int);                                        \
+    int p##BZ2_bzDecompress(bz_stream*);                                                      \
+    int p##BZ2_bzDecompressEnd(bz_stream*);
+extern "C" {
+WB_DECLARE_BZIP2(wbpatched_)
+WB_DECLARE_BZIP2(wbplain_)
+}
+
+// The stream is the input from its first "BZh", in small steps of output.
+void compareLibraries(const std::string& file)
+{
+    std::size_t start = file.find("BZh");
+    if (start == std::string::npos) return;
+    bz_stream plain{}, patched{};
+    require(wbplain_BZ2_bzDecompressInit(&plain, 0, 1) == BZ_OK);
+    require(wbpatched_BZ2_bzDecompressInit(&patched, 0, 1) == BZ_OK);
+    plain.next_in = patched.next_in = const_cast<char*>(file.data() + start);
+    plain.avail_in = patched.avail_in = static_cast<unsigned int>(file.size() - start);
+    char a[509], b[509];
+    int plainStatus = BZ_OK, patchedStatus = BZ_OK;
+    for (std::size_t produced = 0; plainStatus == BZ_OK && produced < (4u << 20); produced += sizeof a) {
+        plain.next_out = a;
+        patched.next_out = b;
+        plain.avail_out = patched.avail_out = sizeof a;
+        plainStatus = wbplain_BZ2_bzDecompress(&plain);
+        patchedStatus = wbpatched_BZ2_bzDecompress(&patched);
+        require(plainStatus == patchedStatus && plain.avail_out == patched.avail_out &&
+                plain.avail_in == patched.avail_in);
+        require(std::memcmp(a, b, sizeof a - plain.avail_out) == 0);
+        if (plainStatus == BZ_OK && plain.avail_out == sizeof a && plain.avail_in == 0) break;
+    }
+    wbplain_BZ2_bzDecompressEnd(&plain);
+    wbpatched_BZ2_bzDecompressEnd(&patched);
 }
 
 void checkListing(const wbpack::PackageListing& l, bool sound, const std::vector<std::string>& problems)
@@ -69,6 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     std::string file = size > 0 && data[0] == 'S' ? installerAroundStream(data + 1, size - 1)
                                                   : std::string(reinterpret_cast<const char*>(data), size);
+    compareLibraries(file);
     wbpack::PackageInput input;
     input.bytes = reinterpret_cast<const unsigned char*>(file.data());
     input.size = file.size();

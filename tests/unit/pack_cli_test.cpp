@@ -85,6 +85,10 @@ TEST_F(Cli, UsageErrorsExitWithTwo)
         {"build m/hello.cfg -o", "-o needs a file name"},
         {"build m/hello.cfg --quiet", "unknown option --quiet"},
         {"extract a.exe", "extract needs an installer and a folder"},
+        {"build m/hello.cfg -j", "-j needs a number of threads"},
+        {"build m/hello.cfg -j 0", "-j takes a number of threads from 1 to 256, not '0'"},
+        {"build m/hello.cfg -j 2x", "-j takes a number of threads from 1 to 256, not '2x'"},
+        {"build m/hello.cfg -j 257", "-j takes a number of threads from 1 to 256, not '257'"},
     };
     for (const auto& c : cases) {
         Outcome r = run(c.args);
@@ -110,6 +114,8 @@ TEST_F(Cli, BuildListVerifyExtractRoundTrip)
     std::string first = readFile(out);
     ASSERT_EQ(build().status, 0);
     EXPECT_TRUE(readFile(out) == first) << "the same inputs must give the same bytes";
+    ASSERT_EQ(run("build m/hello.cfg --stub stub.exe -o Setup.exe -j 3").status, 0);
+    EXPECT_TRUE(readFile(out) == first) << "nor may the thread count change them";
 
     Outcome list = run("list Setup.exe");
     EXPECT_EQ(list.status, 0);

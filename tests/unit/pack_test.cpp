@@ -14,6 +14,12 @@
 #include <string>
 #include <vector>
 
+// libbzip2 as Debian ships it, built by the tests under prefixed names.
+extern "C" {
+int wbplain_BZ2_bzBuffToBuffCompress(char*, unsigned int*, char*, unsigned int, int, int, int);
+int wbplain_BZ2_bzBuffToBuffDecompress(char*, unsigned int*, char*, unsigned int, int, int);
+}
+
 namespace fs = std::filesystem;
 using namespace wbpack;
 using namespace packtest;
@@ -624,6 +630,51 @@ TEST(Reproducible, SameBytesWhateverOrderTheFilesWereMadeIn)
         ASSERT_TRUE(buildInstaller(package, makeStub(), *d / "Setup.exe", error)) << error;
     }
     EXPECT_TRUE(readFile(one / "Setup.exe") == readFile(two / "Setup.exe"));
+}
+
+// Blocks are cut where libbzip2 cuts one stream, also inside a run of equal bytes that
+// is still open when a block fills (runs of every length up to 700 here), and joined
+// again: any thread count gives libbzip2's own stream of the whole, which the plain
+// library reads back.
+TEST(Reproducible, SameBytesOnAnyThreadCountAsLibbzip2MakesOfTheWhole)
+{
+    std::string data;
+    std::uint32_t seed = 5;
+    while (data.size() < 3300000) {
+        seed = seed * 1103515245u + 12345u;
+        if (seed % 3 == 0) data += noise(1 + (seed >> 8) % 3000, seed);
+        else data.append(1 + (seed >> 8) % 700, static_cast<char>(seed >> 24));
+    }
+    PackageSpec package = smallSpec();
+    package.entries = {memoryFileEntry("runs.bin", data)};
+    std::string expected = encodeHeader(package.header, package.shortcuts) + encodeFileEntry("runs.bin", data);
+
+    TempDir dir;
+    std::string error, stream[3];
+    const unsigned threads[3] = {1, 4, 2};
+    for (int i = 0; i < 3; ++i) {
+        std::string path = dir / ("Setup" + std::to_string(threads[i]) + ".exe");
+        ASSERT_TRUE(buildInstaller(package, makeStub(), path, error, BuildProgress(), kInstallerMode, threads[i]))
+            << error;
+        stream[i] = readFile(path).substr(makeStub().size() + 4);
+    }
+    EXPECT_TRUE(stream[0] == stream[1]);
+    EXPECT_TRUE(stream[0] == stream[2]);
+
+    std::vector<char> whole(expected.size() + expected.size() / 100 + 600);
+    unsigned int wholeSize = static_cast<unsigned int>(whole.size());
+    ASSERT_EQ(wbplain_BZ2_bzBuffToBuffCompress(whole.data(), &wholeSize, &expected[0],
+                                               static_cast<unsigned int>(expected.size()), 9, 0, 0),
+              BZ_OK);
+    EXPECT_TRUE(stream[1] == std::string(whole.data(), wholeSize));
+    EXPECT_GT(stream[1].size(), 40000u) << "the data should fill several blocks";
+
+    std::vector<char> back(expected.size() + 1);
+    unsigned int backSize = static_cast<unsigned int>(back.size());
+    ASSERT_EQ(wbplain_BZ2_bzBuffToBuffDecompress(back.data(), &backSize, &stream[1][0],
+                                                 static_cast<unsigned int>(stream[1].size()), 0, 0),
+              BZ_OK);
+    EXPECT_TRUE(std::string(back.data(), backSize) == expected);
 }
 
 }  // namespace

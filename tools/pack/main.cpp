@@ -22,7 +22,7 @@ namespace {
 const char kProgram[] = "wickerbay-pack";
 
 const char kHelp[] =
-    "Usage: wickerbay-pack build MANIFEST [-o SETUP.EXE] [--stub STUB.EXE]\n"
+    "Usage: wickerbay-pack build MANIFEST [-o SETUP.EXE] [--stub STUB.EXE] [-j N]\n"
     "       wickerbay-pack list SETUP.EXE\n"
     "       wickerbay-pack verify SETUP.EXE\n"
     "       wickerbay-pack extract SETUP.EXE DIR\n"
@@ -31,6 +31,8 @@ const char kHelp[] =
     "build    writes the installer: the stub, then the package made from the manifest's\n"
     "         header fields, shortcuts and source folder. The output defaults to\n"
     "         Setup.exe, the stub to the Wickerbay.exe beside this program.\n"
+    "         -j N compresses on N threads (default: one per core); the installer's\n"
+    "         bytes are the same for any N.\n"
     "list     prints the header, the shortcut table and the entry tree with sizes.\n"
     "verify   reads the whole package and checks it; one line per problem found.\n"
     "extract  recreates the entry tree in DIR, which must be empty or new.\n"
@@ -90,14 +92,27 @@ std::string defaultStubPath(const char* argv0)
     return (self.parent_path() / "Wickerbay.exe").string();
 }
 
+// 1 to 256 in plain decimal digits.
+bool parseThreadCount(const std::string& text, unsigned& threads)
+{
+    if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    threads = static_cast<unsigned>(std::stoul(text));
+    return threads >= 1 && threads <= 256;
+}
+
 int runBuild(const std::vector<std::string>& args, const char* argv0)
 {
     std::string manifest, outPath = "Setup.exe", stubPath;
+    unsigned threads = 0;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "-o" || a == "--stub") {
             if (i + 1 == args.size()) return usageError(a + " needs a file name");
             (a == "-o" ? outPath : stubPath) = args[++i];
+        } else if (a == "-j") {
+            if (i + 1 == args.size()) return usageError("-j needs a number of threads");
+            if (!parseThreadCount(args[++i], threads))
+                return usageError("-j takes a number of threads from 1 to 256, not '" + args[i] + "'");
         } else if (a.size() > 1 && a[0] == '-') {
             return usageError("unknown option " + a);
         } else if (manifest.empty()) {
@@ -131,7 +146,7 @@ int runBuild(const std::vector<std::string>& args, const char* argv0)
         progress.report = drawProgressBar;
         progress.context = &bar;
     }
-    bool built = wbpack::buildInstaller(package, stub, outPath, error, progress, mode);
+    bool built = wbpack::buildInstaller(package, stub, outPath, error, progress, mode, threads);
     if (showBar) std::fputc('\n', stderr);
     if (!built) return failure(error);
     std::printf("%s: %s, %s, %s, %llu bytes of files\n", outPath.c_str(), plural(files, "file", "files").c_str(),

@@ -87,10 +87,11 @@ bool findOffsetRecord(const std::string& stub, std::size_t& recordPosition, std:
 // outPath that is renamed into place only when everything succeeded, so a refused or
 // failed build never leaves a file behind (nor destroys an older one). The file is
 // created with the permission bits `mode`, less the umask like any new file (ignored on
-// Windows).
+// Windows). threads: how many blocks are compressed at once, 0 for one per core; the
+// bytes are the same for any number.
 bool buildInstaller(const PackageSpec& package, const std::string& stub, const std::string& outPath,
                     std::string& error, const BuildProgress& progress = BuildProgress(),
-                    unsigned mode = kInstallerMode);
+                    unsigned mode = kInstallerMode, unsigned threads = 0);
 
 // Writes stub + the given total + one bzip2 stream holding exactly `stream`, with no
 // checks at all: for tests that need packages the builder refuses to make (unknown tags,

@@ -4,7 +4,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <deque>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <bzlib.h>
@@ -13,25 +16,63 @@
 
 namespace wbpack {
 
-// Both buffers are this large: big enough that the compressor, not the calls into it,
-// sets the pace, small enough that memory stays flat however large the payload.
+// File data is read in pieces of this size; the compressor works on whole blocks.
 constexpr std::size_t kStreamBufferSize = 1 << 20;
 
+// The most bytes a block of block size 9 takes after the run-length stage; libbzip2 ends
+// a block once it holds this many.
+constexpr std::size_t kBlockLimit = 100000 * 9 - 19;
+
+// One block's worth of input, compressed by a worker: the block's bits (from the first
+// byte of `stream` on, `bits` of them) and its CRC, taken from libbzip2's own stream of
+// this input alone.
+struct BlockJob {
+    std::string input;
+    std::string stream;
+    std::size_t blockStart = 0;
+    std::uint64_t bits = 0;
+    std::uint32_t crc = 0;
+    bool ok = false;
+    std::string error;
+    std::thread worker;
+};
+
 // Compresses everything written to it into one bzip2 stream (block size 9) on `out`.
-// Small fields are gathered in `input`, and file data is read straight into it, so each
-// byte is copied once before the compressor takes it.
+// The input is cut into blocks exactly where libbzip2 would cut one stream of it (the
+// cut follows from the bytes alone), each block is compressed on its own by up to
+// `threads` workers at once, and the blocks are joined in order into one stream with
+// the combined CRC: the bytes libbzip2 writes for the whole input, for any thread count.
 struct PackageWriter {
     FILE* out = nullptr;
-    bz_stream stream{};
+    unsigned threads = 1;
     bool started = false;
     bool failed = false;
     std::string error;
-    std::vector<char> input;
-    std::size_t inputUsed = 0;
-    std::vector<char> output;
+    std::vector<char> readBuffer;
+    // The block being filled, and libbzip2's run-length state over it: the run not yet
+    // counted (it may carry over into the next block) and the bytes counted so far.
+    std::string block;
+    int runByte = 256;
+    unsigned runLength = 0;
+    std::size_t blockBytes = 0;
+    std::deque<std::unique_ptr<BlockJob>> working;
+    // The output stream's bits not yet written, and its combined CRC.
+    std::uint64_t bitBuffer = 0;
+    int bitCount = 0;
+    std::string outBytes;
+    std::uint32_t combinedCrc = 0;
 };
 
-bool beginPackageStream(PackageWriter& writer, FILE* out);
+// Compresses job.input alone and finds its block in the stream (false, with job.error,
+// if the stream is not one block as expected). Runs on the workers.
+void compressBlockJob(BlockJob& job);
+// Appends a compressed block's bits to the writer's stream, and its CRC to the combined one.
+void appendBlock(PackageWriter& writer, const BlockJob& job);
+// Appends the end-of-stream marker with the combined CRC and pads the last byte.
+void appendStreamEnd(PackageWriter& writer);
+
+// threads: how many blocks are compressed at once (0: one per core).
+bool beginPackageStream(PackageWriter& writer, FILE* out, unsigned threads = 0);
 void writePackageBytes(PackageWriter& writer, const void* data, std::size_t size);
 void writeU32(PackageWriter& writer, std::uint32_t value);
 void writeCountedString(PackageWriter& writer, const std::string& text);

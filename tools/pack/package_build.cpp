@@ -369,7 +369,7 @@ static std::uint64_t sumOfFileSizes(const std::vector<PackEntry>& entries)
 }
 
 bool buildInstaller(const PackageSpec& package, const std::string& stub, const std::string& outPath,
-                    std::string& error, const BuildProgress& progress, unsigned mode)
+                    std::string& error, const BuildProgress& progress, unsigned mode, unsigned threads)
 {
     std::size_t recordPosition;
     std::string why;
@@ -384,7 +384,7 @@ bool buildInstaller(const PackageSpec& package, const std::string& stub, const s
     if (!f) return false;
     PackageWriter writer;
     bool ok = writeStubAndTotal(f, stub, recordPosition, static_cast<std::uint32_t>(total), error) &&
-              beginPackageStream(writer, f);
+              beginPackageStream(writer, f, threads);
     if (ok) {
         writeHeader(writer, package.header, package.shortcuts);
         writeEntries(writer, package.entries, total, progress);

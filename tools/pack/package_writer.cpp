@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 
 #include "common/package_format.h"
 #include "tools/pack/pack_internal.h"
@@ -75,67 +76,101 @@ static void failWriter(PackageWriter& writer, const std::string& message)
     writer.error = message;
 }
 
-// Hands the gathered input to the compressor and writes whatever output it makes.
-// With BZ_RUN the compressor may keep some input for its current block; it takes all of
-// it before returning BZ_RUN_OK with avail_in 0, which is what the loop waits for.
-static void compressInput(PackageWriter& writer, int action)
+// Writes the joined stream's finished bytes.
+static void flushOutput(PackageWriter& writer)
 {
-    bz_stream& s = writer.stream;
-    s.next_in = writer.input.data();
-    s.avail_in = static_cast<unsigned int>(writer.inputUsed);
-    for (;;) {
-        s.next_out = writer.output.data();
-        s.avail_out = static_cast<unsigned int>(writer.output.size());
-        int status = BZ2_bzCompress(&s, action);
-        std::size_t produced = writer.output.size() - s.avail_out;
-        if (produced > 0 && std::fwrite(writer.output.data(), 1, produced, writer.out) != produced) {
-            failWriter(writer, std::string("cannot write the output file: ") + std::strerror(errno));
-            return;
-        }
-        if (action == BZ_RUN) {
-            if (status != BZ_RUN_OK) break;
-            if (s.avail_in == 0) {
-                writer.inputUsed = 0;
-                return;
-            }
-        } else {
-            if (status == BZ_STREAM_END) {
-                writer.inputUsed = 0;
-                return;
-            }
-            if (status != BZ_FINISH_OK) break;
-        }
-    }
-    failWriter(writer, "the bzip2 compressor failed");
+    if (writer.outBytes.empty() || writer.failed) return;
+    if (std::fwrite(writer.outBytes.data(), 1, writer.outBytes.size(), writer.out) != writer.outBytes.size())
+        failWriter(writer, std::string("cannot write the output file: ") + std::strerror(errno));
+    writer.outBytes.clear();
 }
 
-bool beginPackageStream(PackageWriter& writer, FILE* out)
+// Waits for the oldest block still being compressed and joins it to the stream.
+static void finishOldestBlock(PackageWriter& writer)
+{
+    std::unique_ptr<BlockJob> job = std::move(writer.working.front());
+    writer.working.pop_front();
+    if (job->worker.joinable()) job->worker.join();
+    if (!job->ok) {
+        failWriter(writer, job->error);
+        return;
+    }
+    appendBlock(writer, *job);
+    flushOutput(writer);
+}
+
+// Hands the filled block to a worker, once fewer than `threads` are busy. Blocks are
+// joined strictly in the order they were cut, so the thread count changes only the pace.
+static void compressBlock(PackageWriter& writer, std::string&& input)
+{
+    while (!writer.working.empty() && writer.working.size() >= writer.threads && !writer.failed)
+        finishOldestBlock(writer);
+    if (writer.failed) return;
+    writer.working.push_back(std::make_unique<BlockJob>());
+    BlockJob& job = *writer.working.back();
+    job.input = std::move(input);
+    if (writer.threads > 1) {
+        try {
+            job.worker = std::thread(compressBlockJob, std::ref(job));
+            return;
+        } catch (const std::system_error&) {
+            // No thread to be had: this block is compressed here, to the same bytes.
+        }
+    }
+    compressBlockJob(job);
+    finishOldestBlock(writer);
+}
+
+// libbzip2's run-length stage, counted byte by byte: a run of n equal bytes (at most 255)
+// takes n bytes of the block when n < 4 and 5 otherwise, and is counted only when the
+// next byte ends it. A block is full when, before a byte is taken, the counted runs fill
+// kBlockLimit; the run still open then begins the next block.
+static void takeBytes(PackageWriter& writer, const unsigned char* bytes, std::size_t size)
+{
+    std::size_t from = 0;
+    int runByte = writer.runByte;
+    unsigned runLength = writer.runLength;
+    std::size_t blockBytes = writer.blockBytes;
+    for (std::size_t i = 0; i < size; ++i) {
+        if (blockBytes >= kBlockLimit) {
+            writer.block.append(reinterpret_cast<const char*>(bytes) + from, i - from);
+            from = i;
+            std::string next = writer.block.substr(writer.block.size() - runLength);
+            writer.block.resize(writer.block.size() - runLength);
+            compressBlock(writer, std::move(writer.block));
+            writer.block = std::move(next);
+            blockBytes = 0;
+            if (writer.failed) return;
+        }
+        int b = bytes[i];
+        if (b != runByte || runLength == 255) {
+            if (runByte < 256) blockBytes += runLength < 4 ? runLength : 5;
+            runByte = b;
+            runLength = 1;
+        } else {
+            ++runLength;
+        }
+    }
+    writer.block.append(reinterpret_cast<const char*>(bytes) + from, size - from);
+    writer.runByte = runByte;
+    writer.runLength = runLength;
+    writer.blockBytes = blockBytes;
+}
+
+bool beginPackageStream(PackageWriter& writer, FILE* out, unsigned threads)
 {
     writer.out = out;
-    writer.input.resize(kStreamBufferSize);
-    writer.output.resize(kStreamBufferSize);
-    writer.inputUsed = 0;
-    // Block size 9 compresses best; work factor 0 is the library's default.
-    if (BZ2_bzCompressInit(&writer.stream, 9, 0, 0) != BZ_OK) {
-        failWriter(writer, "cannot set up the bzip2 compressor (out of memory?)");
-        return false;
-    }
+    writer.threads = threads > 0 ? threads : std::max(1u, std::thread::hardware_concurrency());
+    writer.readBuffer.resize(kStreamBufferSize);
+    // Block size 9 compresses best.
+    writer.outBytes = "BZh9";
     writer.started = true;
     return true;
 }
 
 void writePackageBytes(PackageWriter& writer, const void* data, std::size_t size)
 {
-    const char* bytes = static_cast<const char*>(data);
-    while (size > 0 && !writer.failed) {
-        std::size_t room = writer.input.size() - writer.inputUsed;
-        std::size_t n = std::min(room, size);
-        std::memcpy(writer.input.data() + writer.inputUsed, bytes, n);
-        writer.inputUsed += n;
-        bytes += n;
-        size -= n;
-        if (writer.inputUsed == writer.input.size()) compressInput(writer, BZ_RUN);
-    }
+    if (!writer.failed) takeBytes(writer, static_cast<const unsigned char*>(data), size);
 }
 
 void writeU32(PackageWriter& writer, std::uint32_t value)
@@ -163,10 +198,9 @@ void writeFileData(PackageWriter& writer, FILE* in, std::uint64_t size, const st
 {
     std::uint64_t left = size;
     while (left > 0 && !writer.failed) {
-        std::size_t room = writer.input.size() - writer.inputUsed;
-        std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(room, left));
-        std::size_t got = std::fread(writer.input.data() + writer.inputUsed, 1, want, in);
-        writer.inputUsed += got;
+        std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(writer.readBuffer.size(), left));
+        std::size_t got = std::fread(writer.readBuffer.data(), 1, want, in);
+        takeBytes(writer, reinterpret_cast<const unsigned char*>(writer.readBuffer.data()), got);
         left -= got;
         done += got;
         if (got < want) {
@@ -175,7 +209,6 @@ void writeFileData(PackageWriter& writer, FILE* in, std::uint64_t size, const st
                                                     : std::string("the file became shorter while it was packed")));
             return;
         }
-        if (writer.inputUsed == writer.input.size()) compressInput(writer, BZ_RUN);
         if (progress.report) progress.report(done, total, progress.context);
     }
     if (!writer.failed && std::fgetc(in) != EOF)
@@ -184,14 +217,24 @@ void writeFileData(PackageWriter& writer, FILE* in, std::uint64_t size, const st
 
 bool endPackageStream(PackageWriter& writer)
 {
-    if (!writer.failed) compressInput(writer, BZ_FINISH);
+    if (!writer.failed && !writer.block.empty()) compressBlock(writer, std::move(writer.block));
+    while (!writer.working.empty() && !writer.failed) finishOldestBlock(writer);
+    if (!writer.failed) {
+        appendStreamEnd(writer);
+        flushOutput(writer);
+    }
     releasePackageStream(writer);
     return !writer.failed;
 }
 
+// After a failure the workers still running are waited for: they own nothing of the
+// writer's but their own block.
 void releasePackageStream(PackageWriter& writer)
 {
-    if (writer.started) BZ2_bzCompressEnd(&writer.stream);
+    for (std::unique_ptr<BlockJob>& job : writer.working) {
+        if (job->worker.joinable()) job->worker.join();
+    }
+    writer.working.clear();
     writer.started = false;
 }
 
