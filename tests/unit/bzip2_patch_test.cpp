@@ -3,6 +3,7 @@
 // they must deliver the same bytes and the same status at every read, on bzip2's own
 // sample files, on streams of every block size and on damaged streams; and the patch may
 // cost the decompressor at most 16 KiB more memory.
+#include "tests/unit/bzip2_test_builds.h"
 #include "tests/unit/pack_test_files.h"
 
 #include <gtest/gtest.h>
@@ -13,20 +14,6 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-#define WB_DECLARE_BZIP2(p)                                                                   \
-    BZFILE* p##BZ2_bzReadOpen(int*, FILE*, int, int, void*, int);                             \
-    int p##BZ2_bzRead(int*, BZFILE*, void*, int);                                             \
-    void p##BZ2_bzReadClose(int*, BZFILE*);                                                   \
-    int p##BZ2_bzDecompressInit(bz_stream*, int, int);                                        \
-    int p##BZ2_bzDecompress(bz_stream*);                                                      \
-    int p##BZ2_bzDecompressEnd(bz_stream*);                                                   \
-    int p##BZ2_bzBuffToBuffCompress(char*, unsigned int*, char*, unsigned int, int, int, int);
-
-extern "C" {
-WB_DECLARE_BZIP2(wbpatched_)
-WB_DECLARE_BZIP2(wbplain_)
-}
 
 using namespace packtest;
 

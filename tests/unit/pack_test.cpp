@@ -3,6 +3,7 @@
 // the reader behind list, verify and extract on sound, damaged and hostile packages.
 // Runs on the host and, built for Windows, under Wine.
 #include "tools/pack/pack.h"
+#include "tests/unit/bzip2_test_builds.h"
 #include "tests/unit/pack_test_files.h"
 
 #include <gtest/gtest.h>
@@ -13,12 +14,6 @@
 #include <initializer_list>
 #include <string>
 #include <vector>
-
-// libbzip2 as Debian ships it, built by the tests under prefixed names.
-extern "C" {
-int wbplain_BZ2_bzBuffToBuffCompress(char*, unsigned int*, char*, unsigned int, int, int, int);
-int wbplain_BZ2_bzBuffToBuffDecompress(char*, unsigned int*, char*, unsigned int, int, int);
-}
 
 namespace fs = std::filesystem;
 using namespace wbpack;
