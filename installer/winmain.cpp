@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "common/dll_search.h"
 #include "installer/installer_state.h"
 #include "installer/licence_window.h"
 #include "installer/main_window.h"
@@ -43,6 +44,7 @@ void showCompletionNotice()
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
+    restrictDllSearch();
     InstallerState& s = installerState;
     CoInitialize(nullptr);
     openPackage();

@@ -1,11 +1,13 @@
 #include "launcher/message_box.h"
 
+#include "common/dll_search.h"
+
 int showMessageBox(const char* text, const char* caption, UINT style)
 {
     typedef int(WINAPI * MessageBoxFunction)(HWND, LPCSTR, LPCSTR, UINT);
     static MessageBoxFunction messageBox = nullptr;
     if (messageBox == nullptr) {
-        HMODULE user32 = LoadLibraryA("user32.dll");
+        HMODULE user32 = loadSystemLibrary("user32.dll");
         if (user32 == nullptr) return 0;
         messageBox = reinterpret_cast<MessageBoxFunction>(
             reinterpret_cast<void*>(GetProcAddress(user32, "MessageBoxA")));

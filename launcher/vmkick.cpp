@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "common/config.h"
+#include "common/dll_search.h"
 #include "launcher/java_runtime.h"
 #include "launcher/launcher_state.h"
 #include "launcher/message_box.h"
@@ -24,6 +25,7 @@ void showFatalError(const char* text)
 
 int main(int argc, char** argv)
 {
+    restrictDllSearch();
     // Relative on purpose: the configuration belongs to the working directory that the
     // shortcut gives, not to the folder of the executable.
     launcherState.configTree = loadConfig("vmkick.cfg");

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "common/dll_search.h"
 #include "common/package_format.h"
 #include "common/uninstall_log.h"
 #include "uninstaller/registration_lookup.h"
@@ -181,6 +182,7 @@ int runUninstall()
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
+    restrictDllSearch();
     CleanupRequest request;
     if (parseCleanupCommandLine(GetCommandLineA(), request)) return runCleanup(request);
     return runUninstall();

@@ -5,4 +5,4 @@ wb_add_test(installer_e2e_test
             SOURCES ${CMAKE_SOURCE_DIR}/tests/e2e/installer_e2e_test.cpp
                     ${CMAKE_SOURCE_DIR}/tests/e2e/installer_e2e_faults_test.cpp
             LIBS wb_ui_driver wbpack ole32 uuid)
-add_dependencies(installer_e2e_test wickerbay recorder)
+add_dependencies(installer_e2e_test wickerbay recorder planted_dll uninstaller vmkick)

@@ -306,3 +306,90 @@ TEST(InstallerFaultsEndToEnd, ZeroOrTooSmallTotalKeepsTheBarInsideItsFrame)
         EXPECT_EQ(vmk::readFile(app + "\\data.bin"), inst::noise(300000, 31));
     }
 }
+
+namespace {
+
+// The DLLs a program's import table names, as written there.
+std::vector<std::string> importedDlls(const std::string& program)
+{
+    std::string image = vmk::readFile(program);
+    std::vector<std::string> names;
+    auto at = [&](std::size_t offset, std::size_t size) { return offset + size <= image.size(); };
+    if (!at(0, sizeof(IMAGE_DOS_HEADER))) return names;
+    auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image.data());
+    if (!at(dos->e_lfanew, sizeof(IMAGE_NT_HEADERS32))) return names;
+    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(image.data() + dos->e_lfanew);
+    auto sections = IMAGE_FIRST_SECTION(nt);
+    auto fileOffset = [&](DWORD rva) -> std::size_t {
+        for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
+            const IMAGE_SECTION_HEADER& s = sections[i];
+            if (rva >= s.VirtualAddress && rva < s.VirtualAddress + s.SizeOfRawData) {
+                return rva - s.VirtualAddress + s.PointerToRawData;
+            }
+        }
+        return image.size();
+    };
+    DWORD importRva = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    for (std::size_t d = fileOffset(importRva); at(d, sizeof(IMAGE_IMPORT_DESCRIPTOR));
+         d += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
+        auto descriptor = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(image.data() + d);
+        if (descriptor->Name == 0) break;
+        std::size_t name = fileOffset(descriptor->Name);
+        if (name < image.size()) names.push_back(image.c_str() + name);
+    }
+    return names;
+}
+
+// Those that are not among the system DLLs Windows always takes from the system folder.
+std::vector<std::string> foreignImports(const std::string& program)
+{
+    std::vector<std::string> foreign;
+    for (const std::string& name : importedDlls(program)) {
+        bool system = false;
+        for (const char* known : {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "ole32.dll",
+                                  "shell32.dll", "msvcrt.dll"}) {
+            system = system || lstrcmpiA(name.c_str(), known) == 0;
+        }
+        if (!system) foreign.push_back(name);
+    }
+    return foreign;
+}
+
+}  // namespace
+
+TEST(InstallerDllSearch, TheShippedProgramsImportOnlySystemDlls)
+{
+    for (const char* program : {"Wickerbay.exe", "__uninst.exe", "vmkick.exe"}) {
+        std::string path = std::string(WB_DIST_DIR) + "\\" + program;
+        EXPECT_GE(importedDlls(path).size(), 3u) << path;
+        EXPECT_EQ(foreignImports(path), std::vector<std::string>{}) << path;
+    }
+    // The check itself sees a DLL from elsewhere.
+    EXPECT_EQ(foreignImports(WB_BINARY_DIR "\\tests\\support\\planted.dll"), std::vector<std::string>{"VERSION.dll"});
+}
+
+// Wine, told to prefer a native uxtheme.dll for this installer, takes one from the
+// installer's folder unless the search is kept to the system folder; user32 loads it when
+// the first window opens. (Wine reads the override for a child process from the registry,
+// not from the environment its parent gives it.)
+TEST(InstallerDllSearch, ADllPlantedBesideTheInstallerIsNotLoaded)
+{
+    inst::TestFolder folder("installer_e2e_planted");
+    const char* overrideKey = "Software\\Wine\\AppDefaults\\PlantedSetup.exe\\DllOverrides";
+    std::string setup = folder.path + "\\PlantedSetup.exe", error;
+    ASSERT_TRUE(lnk::buildTestInstaller(lnk::basicPackage(folder.path + "\\app", ""), setup, error)) << error;
+    ASSERT_TRUE(CopyFileA(WB_BINARY_DIR "\\tests\\support\\planted.dll", (folder.path + "\\uxtheme.dll").c_str(),
+                          FALSE));
+    const char nativeFirst[] = "native,builtin";
+    ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, overrideKey, "uxtheme", REG_SZ, nativeFirst, sizeof nativeFirst),
+              ERROR_SUCCESS);
+    inst::Running run;
+    bool started = inst::startInstaller(setup, "", folder.path, run);
+    HWND mainWindow = started ? inst::waitForReadyMainWindow(run.process) : nullptr;
+    RegDeleteKeyA(HKEY_CURRENT_USER, overrideKey);
+    ASSERT_TRUE(started);
+    ASSERT_NE(mainWindow, nullptr);
+    EXPECT_FALSE(lnk::fileExists(folder.path + "\\planted-dll-ran.txt"));
+    PostMessageA(mainWindow, WM_CLOSE, 0, 0);
+    EXPECT_EQ(ui::waitExit(run.process), 0u);
+}

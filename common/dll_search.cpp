@@ -1,0 +1,24 @@
+#include "common/dll_search.h"
+
+#include <cstring>
+
+void restrictDllSearch()
+{
+    typedef BOOL(WINAPI * SetDefaultDllDirectoriesFunction)(DWORD);
+    // Looked up, not imported: the program must still start where it is missing.
+    auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+    if (setDefaultDllDirectories) setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    SetDllDirectoryA("");
+}
+
+HMODULE loadSystemLibrary(const char* name)
+{
+    char path[MAX_PATH];
+    UINT length = GetSystemDirectoryA(path, sizeof path);
+    std::size_t nameLength = std::strlen(name);
+    if (length == 0 || length + 1 + nameLength >= sizeof path) return nullptr;
+    path[length] = '\\';
+    std::memcpy(path + length + 1, name, nameLength + 1);
+    return LoadLibraryA(path);
+}
