@@ -148,9 +148,7 @@ void removeRegistration()
 void removeSelf()
 {
     UninstallerState& state = uninstallerState;
-    if (!startCleanupCopy(state.ownPath, state.plan.removeOwnFolder)) {
-        state.failures.push_back(state.ownPath);
-    }
+    state.selfKept = !startCleanupCopy(state.ownPath, state.plan.removeOwnFolder);
 }
 
 int runUninstall()
@@ -172,6 +170,10 @@ int runUninstall()
 
     if (!state.failures.empty() || !state.linked.empty()) {
         showBox(failuresNotice(state.failures, state.linked), MB_OK | MB_ICONWARNING);
+        return 1;
+    }
+    if (state.selfKept) {
+        showBox(selfKeptNotice(state.productName, state.ownFolder), MB_OK | MB_ICONWARNING);
         return 1;
     }
     showBox(removedNotice(state.productName), MB_OK | MB_ICONINFORMATION);

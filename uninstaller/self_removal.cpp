@@ -1,6 +1,7 @@
 #include "uninstaller/self_removal.h"
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <cstring>
 #include <vector>
@@ -15,6 +16,14 @@ namespace {
 constexpr DWORD kDeleteRetryMs = 10000;
 constexpr DWORD kDeletePollMs = 50;
 
+// The copy's folder: "wbu" and a number, directly in the temporary folder.
+constexpr char kCopyFolderPrefix[] = "wbu";
+constexpr char kCopyName[] = "wbucopy.exe";
+
+// Full access for SYSTEM and the Administrators, for the folder and what it will hold,
+// and nothing inherited from the temporary folder above it.
+constexpr char kAdminsOnly[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+
 bool deleteWhenFree(const std::string& path)
 {
     DWORD start = GetTickCount();
@@ -27,37 +36,114 @@ bool deleteWhenFree(const std::string& path)
     }
 }
 
-}  // namespace
-
-bool startCleanupCopy(const std::string& uninstallerPath, bool removeFolder)
+bool isElevated()
 {
-    char tempFolder[MAX_PATH + 1];
-    DWORD length = GetTempPathA(sizeof tempFolder, tempFolder);
-    if (length == 0 || length >= sizeof tempFolder) return false;
-    char copyPath[MAX_PATH];
-    if (!GetTempFileNameA(tempFolder, "wbu", 0, copyPath)) return false;
-    if (!CopyFileA(uninstallerPath.c_str(), copyPath, FALSE)) {
-        DeleteFileA(copyPath);
-        return false;
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    TOKEN_ELEVATION elevation = {0};
+    DWORD size = 0;
+    BOOL known = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+    CloseHandle(token);
+    // Windows before Vista knows no elevation: there the user's programs all run with the
+    // user's full rights, and a folder of the user's own is as safe as any.
+    return known && elevation.TokenIsElevated;
+}
+
+std::string temporaryFolder()
+{
+    char folder[MAX_PATH + 1];
+    DWORD length = GetTempPathA(sizeof folder, folder);
+    if (length == 0 || length >= sizeof folder) return std::string();
+    return std::string(folder, length);
+}
+
+// A folder that did not exist before: a name already taken (perhaps planted by someone
+// else, with an access list of theirs) is never used.
+std::string createCopyFolder(const std::string& temp)
+{
+    SECURITY_ATTRIBUTES security;
+    std::memset(&security, 0, sizeof security);
+    security.nLength = sizeof security;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (isElevated()) {
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kAdminsOnly, SDDL_REVISION_1, &descriptor, nullptr)) {
+            return std::string();
+        }
+        security.lpSecurityDescriptor = descriptor;
     }
+    std::string created;
+    DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
+    for (DWORD attempt = 0; attempt < 100 && created.empty(); ++attempt) {
+        std::string folder = temp + kCopyFolderPrefix + decimalText(seed + attempt);
+        if (CreateDirectoryA(folder.c_str(), &security)) {
+            created = folder;
+        } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            break;
+        }
+    }
+    if (descriptor) LocalFree(descriptor);
+    return created;
+}
+
+bool readWhole(HANDLE file, std::string& bytes)
+{
+    bytes.clear();
+    char buffer[16384];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) return false;
+        if (got == 0) return true;
+        bytes.append(buffer, got);
+    }
+}
+
+bool readProgram(const std::string& path, std::string& bytes)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool ok = readWhole(file, bytes) && !bytes.empty();
+    CloseHandle(file);
+    return ok;
+}
+
+// Writes the copy through a handle that shares no writing, then opens it again, with
+// "delete on close" and inheritable, through a handle that shares no writing either, and
+// reads it back. A handle that may write keeps Windows from starting the program, so the
+// two cannot be one; whatever happened between them, the bytes read back under the second
+// handle are the bytes that will run, and they must be the uninstaller's.
+HANDLE writeCopy(const std::string& copyPath, const std::string& program)
+{
+    HANDLE writer = CreateFileA(copyPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (writer == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
+    DWORD written = 0;
+    bool ok = WriteFile(writer, program.data(), static_cast<DWORD>(program.size()), &written, nullptr) &&
+              written == program.size();
+    CloseHandle(writer);
 
     SECURITY_ATTRIBUTES inherited;
     std::memset(&inherited, 0, sizeof inherited);
     inherited.nLength = sizeof inherited;
     inherited.bInheritHandle = TRUE;
-    // Windows deletes the file once every handle to it has closed, the copy's inherited
-    // one last, and the image of a running program keeps it until that process is gone.
-    // The start below can open the file because this handle shares reading and deleting.
-    HANDLE selfDeleting = CreateFileA(copyPath, 0, FILE_SHARE_READ | FILE_SHARE_DELETE, &inherited,
-                                      OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    HANDLE held = ok ? CreateFileA(copyPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, &inherited,
+                                   OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr)
+                     : INVALID_HANDLE_VALUE;
+    std::string readBack;
+    if (held != INVALID_HANDLE_VALUE && readWhole(held, readBack) && readBack == program) return held;
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    DeleteFileA(copyPath.c_str());
+    return INVALID_HANDLE_VALUE;
+}
+
+bool startCopy(const std::string& copyPath, const std::string& workFolder, const std::string& uninstallerPath,
+               bool removeFolder)
+{
     HANDLE original = nullptr;
-    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &original,
-                         SYNCHRONIZE, TRUE, 0)) {
-        if (selfDeleting != INVALID_HANDLE_VALUE) CloseHandle(selfDeleting);
-        DeleteFileA(copyPath);
+    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &original, SYNCHRONIZE,
+                         TRUE, 0)) {
         return false;
     }
-
     CleanupRequest request;
     request.waitHandle = static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(original));
     request.removeFolder = removeFolder;
@@ -73,23 +159,58 @@ bool startCleanupCopy(const std::string& uninstallerPath, bool removeFolder)
     std::memset(&process, 0, sizeof process);
     // Started in the temporary folder: a process whose current directory is the install
     // directory would keep that folder from being removed.
-    BOOL started = CreateProcessA(copyPath, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                  tempFolder, &startup, &process);
+    BOOL started = CreateProcessA(copyPath.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                  workFolder.c_str(), &startup, &process);
     CloseHandle(original);
-    if (!started) {
-        if (selfDeleting != INVALID_HANDLE_VALUE) CloseHandle(selfDeleting);
-        DeleteFileA(copyPath);
-        return false;
-    }
+    if (!started) return false;
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    if (selfDeleting == INVALID_HANDLE_VALUE) {
-        MoveFileExA(copyPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    } else {
-        // The copy holds its inherited handle until it ends; ours may go now.
-        CloseHandle(selfDeleting);
-    }
     return true;
+}
+
+// The copy's own folder, when it is one that startCleanupCopy made: the copy moves its
+// file out of it (a running program's file may be renamed, not deleted), into the
+// temporary folder, where Windows deletes it when the copy ends, and removes the folder.
+void removeOwnCopyFolder()
+{
+    char self[MAX_PATH * 4];
+    DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
+    if (length == 0 || length >= sizeof self) return;
+    std::string ownPath(self, length);
+    std::string folder = folderOf(ownPath);
+    std::string parent = folderOf(folder);
+    std::string temp = temporaryFolder();
+    if (temp.empty() || parent.empty() || !samePath(parent, temp) ||
+        folder.compare(parent.size() + 1, 3, kCopyFolderPrefix) != 0 ||
+        !samePath(ownPath.substr(folder.size() + 1), kCopyName)) {
+        return;
+    }
+    char outside[MAX_PATH];
+    if (!GetTempFileNameA(temp.c_str(), kCopyFolderPrefix, 0, outside)) return;
+    if (MoveFileExA(ownPath.c_str(), outside, MOVEFILE_REPLACE_EXISTING)) {
+        RemoveDirectoryA(folder.c_str());
+    } else {
+        DeleteFileA(outside);
+    }
+}
+
+}  // namespace
+
+bool startCleanupCopy(const std::string& uninstallerPath, bool removeFolder)
+{
+    std::string temp = temporaryFolder();
+    std::string program;
+    if (temp.empty() || !readProgram(uninstallerPath, program)) return false;
+    std::string folder = createCopyFolder(temp);
+    if (folder.empty()) return false;
+    std::string copyPath = folder + "\\" + kCopyName;
+    HANDLE held = writeCopy(copyPath, program);
+    bool started = held != INVALID_HANDLE_VALUE && startCopy(copyPath, temp, uninstallerPath, removeFolder);
+    // The copy holds its inherited handle until it ends; ours may go now. Without a copy,
+    // closing it deletes the file, and the folder goes with it.
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    if (!started) RemoveDirectoryA(folder.c_str());
+    return started;
 }
 
 int runCleanup(const CleanupRequest& request)
@@ -102,10 +223,15 @@ int runCleanup(const CleanupRequest& request)
     CloseHandle(original);
 
     std::string folder = folderOf(request.uninstallerPath);
-    if (!deleteWhenFree(request.uninstallerPath)) return 1;
-    // The log goes only with the program: without it, an uninstaller that stayed could
-    // not be run again.
-    DeleteFileA((folder + "\\" + wbformat::kUninstallLogName).c_str());
-    if (request.removeFolder) RemoveDirectoryA(folder.c_str());
-    return 0;
+    int status = 0;
+    if (deleteWhenFree(request.uninstallerPath)) {
+        // The log goes only with the program: without it, an uninstaller that stayed could
+        // not be run again.
+        DeleteFileA((folder + "\\" + wbformat::kUninstallLogName).c_str());
+        if (request.removeFolder) RemoveDirectoryA(folder.c_str());
+    } else {
+        status = 1;
+    }
+    removeOwnCopyFolder();
+    return status;
 }

@@ -1,21 +1,25 @@
 // How the uninstaller removes its own program and log, which it cannot delete while it
 // runs.
 //
-// At the end it copies itself into the temporary folder, opens that copy with "delete on
-// close" in a handle the copy inherits, and starts it with an inherited handle to itself
-// and a clean-up request (uninstall_plan.h). The copy waits on that handle until the
-// original has ended, deletes the uninstaller, then the log beside it, then that folder
-// when asked and empty, and ends. Windows deletes the copy's file when its last handle
-// closes, which is when the copy's process has gone. Should the delete-on-close open fail,
-// the copy is marked for deletion at the next restart instead.
+// At the end it copies itself into a new folder of its own in the temporary folder, opens
+// that copy with "delete on close" in a handle the copy inherits, and starts it with an
+// inherited handle to itself and a clean-up request (uninstall_plan.h). The copy waits on
+// that handle until the original has ended, deletes the uninstaller, then the log beside
+// it, then that folder when asked and empty; last it moves its own file out of its folder,
+// removes the folder, and ends. Windows deletes the copy's file when its last handle
+// closes, which is when the copy's process has gone.
+//
+// Run elevated, the uninstaller gives the new folder an access list that lets only SYSTEM
+// and the Administrators in: the user's own unelevated programs can write the temporary
+// folder, and one of them must not be able to replace the copy before it is started.
 #pragma once
 
 #include <string>
 
 #include "uninstaller/uninstall_plan.h"
 
-// Starts the clean-up copy for the uninstaller at uninstallerPath. False when it could not
-// be started; then nothing of the uninstaller's own has been touched.
+// Starts the clean-up copy for the uninstaller at uninstallerPath. False when any step
+// failed; then no copy runs, and nothing of the copy or its folder is left.
 bool startCleanupCopy(const std::string& uninstallerPath, bool removeFolder);
 
 // The copy's whole work; its exit code (0, or 1 when the uninstaller stayed).

@@ -205,6 +205,15 @@ std::string damagedLogNotice(const std::string& logPath, const std::string& prob
            ".\n\nNothing has been removed.";
 }
 
+std::string selfKeptNotice(const std::string& productName, const std::string& ownFolder)
+{
+    std::string removed = removedNotice(productName);
+    removed.pop_back();
+    return removed + ", but the uninstaller could not start the copy of itself that removes it. The folder `" +
+           ownFolder + "' remains, with " + wbformat::kUninstallerName + " and " + wbformat::kUninstallLogName +
+           " in it; you may delete it.";
+}
+
 std::string refusedLogNotice(const std::string& logPath, const std::string& problem)
 {
     return "The uninstall log `" + logPath + "' is refused: it " + problem + ".\n\nNothing has been removed.";

@@ -52,6 +52,7 @@ std::string failuresNotice(const std::vector<std::string>& failures,
                            const std::vector<std::string>& linked = std::vector<std::string>());
 std::string unreadableLogNotice(const std::string& logPath);
 std::string damagedLogNotice(const std::string& logPath, const std::string& problem);
+std::string selfKeptNotice(const std::string& productName, const std::string& ownFolder);
 std::string refusedLogNotice(const std::string& logPath, const std::string& problem);
 
 // The paths from the first component below base down to item, item last: what must not be

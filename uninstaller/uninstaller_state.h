@@ -29,6 +29,8 @@ struct UninstallerState {
     std::vector<std::string> failures;
     // Items not touched because a junction or symbolic link lies on the way to them.
     std::vector<std::string> linked;
+    // Everything else went, but the copy that removes the uninstaller could not be started.
+    bool selfKept = false;
 };
 
 extern UninstallerState uninstallerState;

@@ -6,6 +6,9 @@
 // temporary folder followed until it has ended and its file is gone.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <sddl.h>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -23,6 +26,23 @@ const std::vector<std::string> kInstalledTree = {
     "lib\\", "lib\\core.dat", "lib\\plugins\\", "lib\\plugins\\a.dat"};
 const std::vector<std::string> kMenuTree = {"Wb App\\", "Wb App\\Uninstall Wb App.lnk", "Wb App\\Wb App.lnk"};
 const std::vector<std::string> kNothing = {};
+
+// The user's security identifier, as text.
+std::string userSid()
+{
+    HANDLE token = nullptr;
+    char buffer[256];
+    DWORD size = 0;
+    char* text = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return "";
+    if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size)) {
+        ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text);
+    }
+    CloseHandle(token);
+    std::string sid = text ? text : "";
+    LocalFree(text);
+    return sid;
+}
 
 std::string question(const std::string& installDir)
 {
@@ -117,6 +137,12 @@ protected:
         EXPECT_TRUE(run.copyWaited);
         EXPECT_EQ(run.copyExitCode, 0u);
         EXPECT_TRUE(run.copyFileGone) << run.copyPath;
+        // Wine runs programs elevated: the copy's folder, new, lets only SYSTEM and the
+        // Administrators in, and goes too. Wine keeps no access lists on files: it reads a
+        // folder's back from its Unix permissions, where the Administrators' entry became
+        // the owner's and nobody else's (a folder made without a list also lets Everyone read).
+        EXPECT_EQ(run.copyFolderAccess, "inherits; allow S-1-5-18 1f01ff 3; allow " + userSid() + " 1f01ff 3");
+        EXPECT_TRUE(run.copyFolderGone) << run.copyPath;
         EXPECT_FALSE(lnk::directoryExists(app));
         // The shell folders stay, empty; nothing outside what was installed is touched.
         EXPECT_EQ(uns::treeOf(base), (std::vector<std::string>{"Desktop\\", "Programs\\", "Setup.exe"}));
@@ -427,4 +453,30 @@ TEST_F(UninstallEndToEnd, AFolderReplacedByALinkIsNotFollowed)
     EXPECT_TRUE(lnk::fileExists(app + "\\__uninst.exe"));
     EXPECT_TRUE(lnk::fileExists(app + "\\__uninst.dat"));
     EXPECT_FALSE(lnk::fileExists(app + "\\App.exe"));
+}
+
+TEST_F(UninstallEndToEnd, WithoutItsCopyTheUninstallerRemovesTheRestAndSaysItsFolderRemains)
+{
+    ASSERT_NO_FATAL_FAILURE(prepare("uninstall_e2e_nocopy", "Wb_NoCopy_Test"));
+    ASSERT_NO_FATAL_FAILURE(installProduct("Wb NoCopy Test"));
+    // A temporary folder that does not exist: the copy's folder cannot be made.
+    char savedTmp[MAX_PATH] = {0}, savedTemp[MAX_PATH] = {0};
+    GetEnvironmentVariableA("TMP", savedTmp, sizeof savedTmp);
+    GetEnvironmentVariableA("TEMP", savedTemp, sizeof savedTemp);
+    SetEnvironmentVariableA("TMP", (base + "\\missing").c_str());
+    SetEnvironmentVariableA("TEMP", (base + "\\missing").c_str());
+    uns::UninstallRun run = uns::runUninstaller(app, IDYES, "uninstall-nocopy");
+    SetEnvironmentVariableA("TMP", savedTmp[0] ? savedTmp : nullptr);
+    SetEnvironmentVariableA("TEMP", savedTemp[0] ? savedTemp : nullptr);
+
+    ASSERT_EQ(run.boxes.size(), 2u);
+    EXPECT_EQ(run.boxes[1].text, "`Wb NoCopy Test' has been removed, but the uninstaller could not start the copy of "
+                                 "itself that removes it. The folder `" + app + "' remains, with __uninst.exe and "
+                                 "__uninst.dat in it; you may delete it.");
+    EXPECT_EQ(run.boxes[1].icon, static_cast<UINT>(MB_ICONWARNING));
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_FALSE(run.copyStarted);
+    EXPECT_EQ(uns::treeOf(app), (std::vector<std::string>{"__uninst.dat", "__uninst.exe"}));
+    EXPECT_EQ(uns::treeOf(programs), kNothing);
+    EXPECT_FALSE(uns::registryKeyExists(HKEY_LOCAL_MACHINE, uns::entryKeyPath("Wb_NoCopy_Test")));
 }

@@ -1,5 +1,7 @@
 #include "tests/support/uninstall_fixtures.h"
 
+#include <aclapi.h>
+#include <sddl.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -61,20 +63,46 @@ HANDLE openCleanupCopy(DWORD uninstallerPid, std::string& copyPath)
     for (BOOL more = Process32First(snapshot, &entry); more && !copy; more = Process32Next(snapshot, &entry)) {
         if (entry.th32ParentProcessID != uninstallerPid) continue;
         copy = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID);
-        std::string name = entry.szExeFile;
-        if (name.find('\\') != std::string::npos) {
-            copyPath = name;
-        } else {
-            char temp[MAX_PATH + 1] = {0};
-            GetTempPathA(sizeof temp, temp);
-            copyPath = std::string(temp) + name;
-        }
+        char path[MAX_PATH * 2] = {0};
+        DWORD size = sizeof path;
+        if (copy && QueryFullProcessImageNameA(copy, 0, path, &size)) copyPath.assign(path, size);
     }
     CloseHandle(snapshot);
     return copy;
 }
 
 }  // namespace
+
+std::string describeAccess(const std::string& path)
+{
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                              nullptr, &descriptor) != ERROR_SUCCESS) {
+        return "unreadable";
+    }
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    std::string text = (control & SE_DACL_PROTECTED) ? "protected" : "inherits";
+    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+        ACE_HEADER* header = nullptr;
+        if (!GetAce(dacl, i, reinterpret_cast<void**>(&header))) continue;
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+            text += "; other ace";
+            continue;
+        }
+        auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+        char* sid = nullptr;
+        ConvertSidToStringSidA(&ace->SidStart, &sid);
+        char mask[32];
+        std::snprintf(mask, sizeof mask, " %lx %x", static_cast<unsigned long>(ace->Mask), header->AceFlags);
+        text += std::string("; allow ") + (sid ? sid : "?") + mask;
+        LocalFree(sid);
+    }
+    LocalFree(descriptor);
+    return text;
+}
 
 UserShellFoldersGuard::UserShellFoldersGuard()
 {
@@ -282,7 +310,10 @@ UninstallRun runUninstaller(const std::string& installDir, int answer, const std
             if (!screenshotPrefix.empty()) {
                 ui::saveScreenshot(screenshotPrefix + "-" + std::to_string(run.boxes.size() + 1));
             }
-            if (!copy) copy = openCleanupCopy(process.pid, run.copyPath);
+            if (!copy) {
+                copy = openCleanupCopy(process.pid, run.copyPath);
+                if (copy) run.copyFolderAccess = describeAccess(run.copyPath.substr(0, run.copyPath.find_last_of('\\')));
+            }
             if (copy) {
                 run.copyWaited = WaitForSingleObject(copy, 0) == WAIT_TIMEOUT &&
                                  lnk::fileExists(installDir + "\\__uninst.exe");
@@ -302,7 +333,9 @@ UninstallRun runUninstaller(const std::string& installDir, int answer, const std
         run.copyStarted = true;
         if (WaitForSingleObject(copy, ui::kDeadlineMs) == WAIT_OBJECT_0) GetExitCodeProcess(copy, &run.copyExitCode);
         CloseHandle(copy);
+        std::string folder = run.copyPath.substr(0, run.copyPath.find_last_of('\\'));
         run.copyFileGone = ui::waitFor([&] { return GetFileAttributesA(run.copyPath.c_str()) == INVALID_FILE_ATTRIBUTES; });
+        run.copyFolderGone = ui::waitFor([&] { return GetFileAttributesA(folder.c_str()) == INVALID_FILE_ATTRIBUTES; });
     }
     return run;
 }
