@@ -69,10 +69,10 @@ void compareLibraries(const std::string& file)
         plain.avail_out = patched.avail_out = sizeof a;
         plainStatus = wbplain_BZ2_bzDecompress(&plain);
         patchedStatus = wbpatched_BZ2_bzDecompress(&patched);
-        require(plainStatus == patchedStatus && plain.avail_out == patched.avail_out &&
-                plain.avail_in == patched.avail_in);
+        // Input may be taken a few bytes earlier by the patched library; output may not.
+        require(plainStatus == patchedStatus && plain.avail_out == patched.avail_out);
         require(std::memcmp(a, b, sizeof a - plain.avail_out) == 0);
-        if (plainStatus == BZ_OK && plain.avail_out == sizeof a && plain.avail_in == 0) break;
+        if (plainStatus == BZ_OK && plain.avail_out == sizeof a && plain.avail_in == 0 && patched.avail_in == 0) break;
     }
     wbplain_BZ2_bzDecompressEnd(&plain);
     wbpatched_BZ2_bzDecompressEnd(&patched);
