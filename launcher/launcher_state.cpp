@@ -19,6 +19,7 @@ void readLaunchSettings(LauncherState& state)
     state.requiredVersion =
         packVersion(state.requiredMajor, state.requiredMinor, state.requiredSub, state.requiredUpdate);
     state.classPath = lookupConfig(tree, "info.jvm.classpath", "");
+    state.runtimeFolder = lookupConfig(tree, "info.jvm.path", "");
     state.website = lookupConfig(tree, "info.jvm.website", kDefaultWebsite);
 }
 
@@ -35,7 +36,8 @@ void releaseLauncherState()
     if (launcherState.configTree != nullptr) freeConfig(launcherState.configTree);
     launcherState.configTree = nullptr;
     // The texts pointed into the tree; a later reader must not follow them.
-    launcherState.archive = launcherState.vmArgs = launcherState.classPath = launcherState.website = nullptr;
+    launcherState.archive = launcherState.vmArgs = launcherState.classPath = launcherState.runtimeFolder =
+        launcherState.website = nullptr;
     std::free(launcherState.programArgs);
     launcherState.programArgs = nullptr;
 }

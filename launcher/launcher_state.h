@@ -24,6 +24,7 @@ struct LauncherState {
     // 64 bits, so that no configured component can wrap the packed version round.
     std::int64_t requiredVersion;
     const char* classPath;        // may be empty
+    const char* runtimeFolder;    // a runtime shipped with the application; may be empty
     const char* website;          // opened by the download offer
     char* programArgs;            // owned; the launcher's arguments, quoted and joined
 };

@@ -12,6 +12,7 @@
 #include "common/config.h"
 #include "launcher/launch_text.h"
 #include "launcher/launcher_state.h"
+#include "launcher/runtime_candidates.h"
 #include "launcher/text_buffer.h"
 #include "launcher/version.h"
 
@@ -150,6 +151,67 @@ TEST(LauncherRuntimeChoice, OlderAndMissingRuntimesAreToldApart)
     EXPECT_EQ(choose({"1.4.1"}, packVersion(3000, 0, 0, 0)), "seen/older/");
 }
 
+// The choice among the runtimes of the wider search: the newest suitable, the earlier
+// source on a tie
+
+TEST(LauncherRuntimeChoice, TheNewestRuntimeWithAProgramWinsAndTheEarlierSourceBreaksATie)
+{
+    struct Found {
+        const char* version;
+        bool hasProgram;
+    };
+    const std::int64_t required = packVersion(1, 4, 1, 0);
+    const struct {
+        std::vector<Found> found;
+        std::int64_t required;
+        long chosen;
+    } cases[] = {
+        {{}, required, -1},
+        {{{"1.8.0_351", true}, {"17.0.2", true}, {"11.0.16", true}}, required, 1},
+        {{{"1.8.0_351", true}, {"17.0.2", false}, {"11.0.16", true}}, required, 2},  // no program
+        {{{"17.0.2", true}, {"17.0.2", true}}, required, 0},
+        {{{"1.8.0_351", true}, {"17.0.2", true}, {"17.0.2", true}}, required, 1},
+        {{{"1.6.0_45", true}, {"1.8", true}}, packVersion(1, 7, 0, 0), 1},
+        {{{"1.4.0", true}, {"1.4.1", true}}, required, 1},  // equal to the minimum is enough
+        {{{"1.4.0", true}, {"jre", true}}, required, -1},
+        {{{"17", false}, {"1.3", true}}, required, -1},
+    };
+    for (const auto& c : cases) {
+        CandidateList list = {};
+        for (const Found& f : c.found) addCandidate(list, "C:\\jdk", packVersionText(f.version), f.hasProgram);
+        EXPECT_EQ(chooseCandidate(list.items, list.count, c.required), c.chosen) << list.count << " candidates";
+        freeCandidates(list);
+    }
+}
+
+TEST(LauncherRuntimeChoice, VersionsComeFromTheReleaseFileAndHomesFromBinFoldersOnPath)
+{
+    const std::vector<std::pair<const char*, std::int64_t>> releases = {
+        {"IMPLEMENTOR=\"X\"\nJAVA_RUNTIME_VERSION=\"9\"\nJAVA_VERSION=\"17.0.2\"\nOS_ARCH=\"x86_64\"\n", 17000200},
+        {"JAVA_VERSION=\"1.8.0_351\"\r\nOS_NAME=\"Windows\"\r\n", 1080351},
+        {"JAVA_VERSION=21", 21000000},
+        {"JAVA_VERSION=\"\"\nOTHER=\"1.2\"\n", -1},
+        {"JAVA_VERSIONS=\"17\"\n", -1},
+        {"", -1}};
+    for (const auto& r : releases) {
+        std::int64_t version = -1;
+        EXPECT_EQ(readReleaseVersion(r.first, version), r.second >= 0) << r.first;
+        EXPECT_EQ(version, r.second) << r.first;
+    }
+    const std::string longest = "C:\\" + std::string(kMaxFolderLength - 7, 'x');  // with \bin it just fits
+    const std::vector<std::pair<std::string, const char*>> entries = {
+        {"C:\\jdk-17\\bin", "C:\\jdk-17"}, {"C:\\Java\\jre 8\\BIN\\\\", "C:\\Java\\jre 8"}, {"C:\\bin", "C:"},
+        {"C:\\jdk\\bin\\x", nullptr}, {"C:\\jdk\\sbin", nullptr}, {"bin", nullptr}, {"\\bin", nullptr}, {"", nullptr},
+        {"\"C:\\jdk\\bin\"", nullptr}, {longest + "\\bin", longest.c_str()},
+        {longest + "x\\bin", nullptr}};
+    for (const auto& e : entries) {
+        std::string home = built([&](TextBuffer& t) {
+            EXPECT_EQ(javaHomeOfPathEntry(e.first.data(), e.first.size(), t), e.second != nullptr) << e.first;
+        });
+        EXPECT_EQ(home, e.second ? e.second : "") << e.first;
+    }
+}
+
 // Settings read from vmkick.cfg
 
 TEST(LauncherSettings, AbsentKeysGiveTheDefaults)
@@ -160,6 +222,7 @@ TEST(LauncherSettings, AbsentKeysGiveTheDefaults)
     EXPECT_STREQ(state.archive, "app.jar");
     EXPECT_STREQ(state.vmArgs, "");
     EXPECT_STREQ(state.classPath, "");
+    EXPECT_STREQ(state.runtimeFolder, "");
     EXPECT_STREQ(state.website, "https://www.java.com/download/");
     EXPECT_EQ((Parts{state.requiredMajor, state.requiredMinor, state.requiredSub, state.requiredUpdate}),
               (Parts{1, 3, 0, 0}));
@@ -180,11 +243,12 @@ TEST(LauncherSettings, EveryKeyIsReadAndNumbersAreConvertedLeniently)
     state.configTree = parseConfig(
         "#\n# vmkick\n#\n\ninfo {\n\ttitle = \"My App\"\n\tarchive = \"lib/my app.jar\"\n"
         "\tvmargs = \"-Xmx64m -Dx=1\"\n\tjvm {\n\t\tversion { major = \"1.5\" minor = \"abc\" sub = \" 7x\" "
-        "update = \"3000000000\" }\n\t\tclasspath = \"a.jar;b.jar\"\n\t\twebsite = \"http://example.org/\"\n\t}\n}\n");
+        "update = \"3000000000\" }\n\t\tclasspath = \"a.jar;b.jar\"\n\t\tpath = \"runtime\"\n\t\twebsite = \"http://example.org/\"\n\t}\n}\n");
     readLaunchSettings(state);
     EXPECT_STREQ(state.archive, "lib/my app.jar");
     EXPECT_STREQ(state.vmArgs, "-Xmx64m -Dx=1");
     EXPECT_STREQ(state.classPath, "a.jar;b.jar");
+    EXPECT_STREQ(state.runtimeFolder, "runtime");
     EXPECT_STREQ(state.website, "http://example.org/");
     EXPECT_EQ((Parts{state.requiredMajor, state.requiredMinor, state.requiredSub, state.requiredUpdate}),
               (Parts{1, 0, 7, INT32_MAX}));
