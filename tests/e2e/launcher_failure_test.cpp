@@ -218,6 +218,7 @@ TEST_F(LauncherFailure, YesOpensTheBrowserMaximizedWithTheAddressAfterItsPlaceho
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].commandLine, "\"" + browser + "\" \"%1\" http://example.org/get-java");
     EXPECT_EQ(runs[0].show, SW_SHOWMAXIMIZED);
+    EXPECT_EQ(runs[0].group, 1);
     EXPECT_EQ(runs[0].workingDir, dir);
 
     writeConfig(kUntitledConfig);
@@ -227,6 +228,20 @@ TEST_F(LauncherFailure, YesOpensTheBrowserMaximizedWithTheAddressAfterItsPlaceho
     runs = vmk::waitForRecorderRuns(browser, 2);
     ASSERT_EQ(runs.size(), 2u);
     EXPECT_EQ(runs[1].commandLine, "\"" + browser + "\" \"%1\" https://www.java.com/download/");
+
+    // No fixed limit: a registered command beyond 260 bytes and a question beyond 4096
+    // arrive whole.
+    const std::string options(300, 'o');
+    const std::string title(5000, 't');
+    ASSERT_TRUE(vmk::setBrowserCommand("\"" + browser + "\" -" + options));
+    writeConfig("info { title = \"" + title + "\" archive = app.jar }");
+    offer = runOffer("browser-long-command", IDYES);
+    EXPECT_EQ(offer.question.text, question("1.3.0", title));
+    EXPECT_EQ(ui::waitExit(offer.launcher), 0u);
+    ui::closeProcess(offer.launcher);
+    runs = vmk::waitForRecorderRuns(browser, 3);
+    ASSERT_EQ(runs.size(), 3u);
+    EXPECT_EQ(runs[2].commandLine, "\"" + browser + "\" -" + options + " https://www.java.com/download/");
 }
 
 TEST_F(LauncherFailure, YesWithoutABrowserCommandIsFatal)

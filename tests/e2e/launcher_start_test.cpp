@@ -38,6 +38,7 @@ protected:
         EXPECT_EQ(runs.size(), 1u) << program;
         if (runs.empty()) return "(not started)";
         EXPECT_EQ(runs[0].workingDir, dir);
+        EXPECT_EQ(runs[0].group, 1);
         EXPECT_EQ(runs[0].show, -1);
         return runs[0].commandLine;
     }

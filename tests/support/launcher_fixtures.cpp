@@ -247,6 +247,8 @@ std::vector<RecorderRun> recorderRuns(const std::string& recorderExe)
             run.commandLine = line.substr(8);
         } else if (line.rfind("cwd=", 0) == 0) {
             run.workingDir = line.substr(4);
+        } else if (line.rfind("group=", 0) == 0) {
+            run.group = std::atoi(line.c_str() + 6);
         } else if (line.rfind("show=", 0) == 0) {
             // The last of a start's lines: only complete starts are counted.
             run.show = std::atoi(line.c_str() + 5);

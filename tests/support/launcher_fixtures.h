@@ -59,6 +59,7 @@ bool installRecorder(const std::string& path);
 struct RecorderRun {
     std::string commandLine;
     std::string workingDir;
+    int group = -1;
     int show = -1;
 };
 std::vector<RecorderRun> recorderRuns(const std::string& recorderExe);

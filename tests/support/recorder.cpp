@@ -2,14 +2,32 @@
 // command). It appends what it was started with to "<its own path>.log":
 //   cmdline=<the whole command line>
 //   cwd=<its working directory>
+//   group=<1 when started in a new process group (CREATE_NEW_PROCESS_GROUP), else 0>
 //   show=<STARTF_USESHOWWINDOW set: the show state, else -1>
-//   group=<1 when started in a new process group, as far as it can tell; else 0>
 // and, when "<its own path>.hold" exists, keeps running until that file is removed (at
 // most a minute), so tests can see that its starter did not wait for it.
 #include <windows.h>
+#include <winternl.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
+
+namespace {
+
+// CREATE_NEW_PROCESS_GROUP leaves one mark a started program can read: the new group's
+// first process ignores Ctrl+C, which the system notes in bit 0 of the process
+// parameters' ConsoleFlags, the word after ConsoleHandle (the public header names the
+// fields "Reserved").
+int startedInNewGroup()
+{
+    const BYTE* parameters = reinterpret_cast<const BYTE*>(NtCurrentTeb()->ProcessEnvironmentBlock->ProcessParameters);
+    ULONG consoleFlags = 0;
+    std::memcpy(&consoleFlags, parameters + 4 * sizeof(ULONG) + sizeof(HANDLE), sizeof consoleFlags);
+    return consoleFlags & 1;
+}
+
+}  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
@@ -24,7 +42,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 
     std::string log = std::string(self) + ".log";
     if (FILE* f = std::fopen(log.c_str(), "ab")) {
-        std::fprintf(f, "cmdline=%s\ncwd=%s\nshow=%d\n", GetCommandLineA(), cwd, show);
+        // show= stays last: a reader counts a start as complete when it has that line.
+        std::fprintf(f, "cmdline=%s\ncwd=%s\ngroup=%d\nshow=%d\n", GetCommandLineA(), cwd, startedInNewGroup(), show);
         std::fclose(f);
     }
     std::string hold = std::string(self) + ".hold";
