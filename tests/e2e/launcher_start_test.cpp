@@ -218,18 +218,21 @@ TEST_F(LauncherStart, ACommandLineBeyondTheSystemLimitIsReportedInsteadOfCut)
     EXPECT_EQ(vmk::recorderRuns(javaw).size(), 1u);
 }
 
-// The whole road with a real Java virtual machine: the host's Java behind a script that
-// Wine runs as the runtime's javaw.exe, the example's archive and vmkick.cfg.
-TEST_F(LauncherStart, TheHostsJavaRunsTheExampleWithTheLaunchersArguments)
+// The whole road with a real Java virtual machine shipped with the application: the
+// host's Java behind a script that Wine runs as runtime\bin\javaw.exe, named in the
+// example's vmkick.cfg; no runtime is registered.
+TEST_F(LauncherStart, TheHostsJavaAsTheShippedRuntimeRunsTheExampleWithTheLaunchersArguments)
 {
     std::string app = dir + "\\Hello";
-    ASSERT_TRUE(vmk::makeFolders(app));
+    ASSERT_TRUE(vmk::makeFolders(app + "\\runtime\\bin"));
     ASSERT_TRUE(CopyFileA(vmk::vmkickPath().c_str(), (app + "\\vmkick.exe").c_str(), FALSE));
-    ASSERT_TRUE(CopyFileA(WB_SOURCE_DIR "\\examples\\hello\\vmkick.cfg", (app + "\\vmkick.cfg").c_str(), FALSE));
+    std::string config = vmk::readFile(WB_SOURCE_DIR "\\examples\\hello\\vmkick.cfg");
+    ASSERT_NE(config.find("jvm {"), std::string::npos);
+    config.insert(config.find("jvm {") + 5, " path = \"runtime\"");
+    ASSERT_TRUE(vmk::writeFile(app + "\\vmkick.cfg", config));
     ASSERT_TRUE(CopyFileA(WB_DIST_DIR "\\hello.jar", (app + "\\hello.jar").c_str(), FALSE))
         << "hello.jar is built by the host configuration (make host)";
-    ASSERT_TRUE(vmk::fileExists(REAL_JAVA_HOME "\\bin\\javaw.exe"));
-    ASSERT_TRUE(vmk::addRuntime("1.8.0_402", REAL_JAVA_HOME));
+    ASSERT_TRUE(CopyFileA(REAL_JAVA_HOME "\\bin\\javaw.exe", (app + "\\runtime\\bin\\javaw.exe").c_str(), FALSE));
 
     ui::Process launcher;
     ASSERT_TRUE(vmk::startLauncher(app, "one \"two words\" three", launcher, app + "\\vmkick.exe"));
