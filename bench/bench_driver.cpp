@@ -36,6 +36,11 @@
 //                        [--nsis NSIS_SETUP.EXE --nsis-dir DIR] [--deadline-s S]
 //   bench_driver latency --runs N --vmkick VMKICK.EXE --vmkick-dir DIR
 //                        --spawn SPAWN.EXE --javaw JAVA_HOME\bin\javaw.exe [--deadline-s S]
+//                        [--registered-as classic|jdk]
+//
+// The stand-in runtime is registered in the classic runtime list, or with
+// "--registered-as jdk" under Software\JavaSoft\JDK alone, where the launcher finds it only
+// after the classic list has given it nothing.
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -168,6 +173,7 @@ std::string quoted(const std::string& s)
 std::vector<std::string> unmanagedPrograms;
 
 const char kRuntimeList[] = "Software\\JavaSoft\\Java Runtime Environment";
+const char kJdkList[] = "Software\\JavaSoft\\JDK";
 // Sorts after every runtime a test may have registered, so the launcher picks this one
 // (it takes the last suitable name in enumeration order, which is sorted).
 const char kBenchRuntime[] = "9.9.9_99-bench";
@@ -176,6 +182,7 @@ struct RuntimeRegistration {
     bool active = false;
     bool createdJavaSoft = false;
     bool createdList = false;
+    std::string list;
 };
 RuntimeRegistration runtimeRegistration;
 
@@ -211,14 +218,15 @@ bool keyExists(const std::string& path)
     return true;
 }
 
-void registerRuntime(const std::string& javaHome)
+void registerRuntime(const std::string& list, const std::string& javaHome)
 {
     RuntimeRegistration& r = runtimeRegistration;
     r.createdJavaSoft = !keyExists("Software\\JavaSoft");
-    r.createdList = !keyExists(kRuntimeList);
+    r.createdList = !keyExists(list);
+    r.list = list;
     r.active = true;
     HKEY key;
-    std::string path = std::string(kRuntimeList) + "\\" + kBenchRuntime;
+    std::string path = list + "\\" + kBenchRuntime;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
         ERROR_SUCCESS) {
         fail("cannot create HKLM\\" + path);
@@ -238,8 +246,8 @@ void restoreRegistry()
     unmanagedPrograms.clear();
     RuntimeRegistration& r = runtimeRegistration;
     if (!r.active) return;
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kRuntimeList) + "\\" + kBenchRuntime).c_str());
-    if (r.createdList) RegDeleteKeyA(HKEY_LOCAL_MACHINE, kRuntimeList);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, (r.list + "\\" + kBenchRuntime).c_str());
+    if (r.createdList) RegDeleteKeyA(HKEY_LOCAL_MACHINE, r.list.c_str());
     if (r.createdJavaSoft) RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\JavaSoft");
     r.active = false;
 }
@@ -506,7 +514,11 @@ int benchLatency(Options& options)
     std::string javaHome = javaw.substr(0, bin);
     std::string stampPath = javaw + ".stamp";
 
-    registerRuntime(javaHome);
+    std::string registeredAs = options.count("registered-as") ? options["registered-as"] : "classic";
+    if (registeredAs != "classic" && registeredAs != "jdk") fail("--registered-as must be classic or jdk");
+    // With the JDK key, no classic list may be there, or the launcher would stop at it.
+    if (registeredAs == "jdk" && keyExists(kRuntimeList)) fail("a classic runtime list is registered in the prefix");
+    registerRuntime(registeredAs == "jdk" ? kJdkList : kRuntimeList, javaHome);
     // The launcher's command line for this configuration is "<javaw> -jar app.jar"; the
     // anchor starts exactly that, from the same folder.
     std::string recorderLine = javaw + " -jar app.jar";
