@@ -2,11 +2,11 @@
 
 #include <windows.h>
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "launcher/code_page.h"
 #include "launcher/download_prompt.h"
 #include "launcher/launch_text.h"
 #include "launcher/launcher_state.h"
@@ -288,17 +288,6 @@ bool findOtherRuntime(TextBuffer& program)
     return found;
 }
 
-// ---- The start -------------------------------------------------------------------
-
-// The characters CreateProcessA passes on: it converts the line from the ANSI code page,
-// and in a double-byte code page that is fewer than the bytes.
-std::size_t passedOnLength(const TextBuffer& line)
-{
-    if (line.length == 0 || line.length > INT_MAX) return line.length;
-    int characters = MultiByteToWideChar(CP_ACP, 0, line.bytes, static_cast<int>(line.length), nullptr, 0);
-    return characters > 0 ? static_cast<std::size_t>(characters) : line.length;
-}
-
 }  // namespace
 
 bool fileExists(const char* path)
@@ -326,7 +315,7 @@ void startJava()
     freeText(program);
     // Cut, the line would start the application with wrong arguments; and the runtime is
     // fine, so offering another download would not help.
-    if (passedOnLength(commandLine) > kMaxCommandLineLength) showFatalError(kTooLong);
+    if (wideLength(CP_ACP, textOf(commandLine), commandLine.length) > kMaxCommandLineLength) showFatalError(kTooLong);
     if (!startVirtualMachine(commandLine)) offerJavaDownload(kLaunchFailed);
     freeText(commandLine);
 }

@@ -10,7 +10,8 @@
 
 #include "launcher/text_buffer.h"
 
-// The longest command line, terminator excluded, that CreateProcessA accepts.
+// The longest command line that CreateProcessA accepts, in the UTF-16 characters it
+// becomes, terminator excluded.
 constexpr std::size_t kMaxCommandLineLength = 32766;
 
 // One argument as the Windows command-line rules read it back unchanged: an empty

@@ -19,6 +19,8 @@
 #ifdef _WIN32
 #include <windows.h>
 #include <shellapi.h>
+
+#include "launcher/code_page.h"
 #endif
 
 namespace {
@@ -310,6 +312,20 @@ TEST(LauncherCommandLine, OnlyAProgramPathWithABlankIsQuoted)
     EXPECT_EQ(commandLine("C:\\Program Files\\Java\\jre\\bin\\javaw.exe", "C:\\My Libs\\a.jar", "", "my app.jar", ""),
               "\"C:\\Program Files\\Java\\jre\\bin\\javaw.exe\" -classpath C:\\My Libs\\a.jar -jar my app.jar");
 }
+
+#ifdef _WIN32
+// The test prefix's ANSI code page is single-byte, so the launcher's start cannot show this
+// under Wine: a line of double-byte characters is measured by its characters.
+TEST(LauncherCommandLine, TheLimitCountsTheCharactersPassedOnNotTheBytes)
+{
+    std::string line;
+    for (int i = 0; i < 20000; ++i) line += "\x82\xa0";  // one character in code page 932
+    EXPECT_EQ(wideLength(932, line.data(), line.size()), 20000u);
+    EXPECT_LE(wideLength(932, line.data(), line.size()), kMaxCommandLineLength);
+    EXPECT_EQ(wideLength(1252, line.data(), line.size()), 40000u);
+    EXPECT_EQ(wideLength(932, "", 0), 0u);
+}
+#endif
 
 // The launcher's own arguments
 
