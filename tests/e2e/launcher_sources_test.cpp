@@ -4,7 +4,6 @@
 // nothing to start anywhere. Recorders stand in for javaw.exe.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,12 +15,27 @@ namespace {
 const char kNotFound[] = "The Java Runtime Environment was not found!";
 const char kTooOld[] = "The installed Java Runtime Environment is older than the required version.";
 const char kNotInstalled[] = "The available Java Runtime Environment is not properly installed!";
-const char* const kVariables[] = {"JAVA_HOME", "JDK_HOME", "JRE_HOME"};
-constexpr REGSAM k64 = KEY_WOW64_64KEY;
-constexpr REGSAM kOwn = 0;
+
+// A runtime in folder a, b or c of the test, put where the launcher may find it: "cfg" or
+// "cfg-abs" (info.jvm.path, relative or absolute), "<list>|64" or "<list>|own" (a subkey of
+// Software\JavaSoft\<list> named by the version, in one registry view), a variable, or
+// "PATH". The places outside the registry get a release file naming the version, unless
+// it is empty. Folder 0 registers a subkey without a Java home.
+struct Place {
+    std::string where;
+    const char* version;
+    char folder;
+    bool withProgram = true;
+};
+
+struct Case {
+    std::vector<Place> places;
+    char started;          // the folder whose javaw.exe must start, or 0 and
+    const char* reason;    // the reason shown when nothing starts
+};
 
 class LauncherSources : public ::testing::Test {
-public:
+protected:
     vmk::LauncherRegistryGuard registry;  // the launcher's own view
     std::string dir;
     std::string path = variable("PATH");
@@ -40,178 +54,132 @@ public:
     {
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\JavaSoft");
         HKEY software;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_ALL_ACCESS | k64, &software) == ERROR_SUCCESS) {
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &software) ==
+            ERROR_SUCCESS) {
             RegDeleteTreeA(software, "JavaSoft");
             RegCloseKey(software);
         }
-        for (const char* name : kVariables) SetEnvironmentVariableA(name, nullptr);
+        for (const char* name : {"JAVA_HOME", "JDK_HOME", "JRE_HOME"}) SetEnvironmentVariableA(name, nullptr);
         SetEnvironmentVariableA("PATH", path.c_str());
     }
 
-    std::string home(const std::string& folder) { return dir + "\\" + folder; }
+    std::string home(char folder) { return dir + "\\" + folder; }
 
-    void configure(const std::string& runtimeFolder = std::string())
+    void configure(const std::string& runtimeFolder)
     {
         std::string quoted;
         for (char c : runtimeFolder) quoted += c == '\\' ? std::string("\\\\") : std::string(1, c);
-        ASSERT_TRUE(vmk::writeFile(dir + "\\vmkick.cfg",
-                                   "info { archive = app.jar jvm { version { major = 1 minor = 8 } path = \"" +
-                                       quoted + "\" } }"));
+        ASSERT_TRUE(vmk::writeFile(dir + "\\vmkick.cfg", "info { archive = app.jar jvm { version { major = 1 minor = 8 } "
+                                                         "path = \"" + quoted + "\" } }"));
     }
 
-    // A runtime in dir\folder whose release file names version; without its programs
-    // when told.
-    void runtime(const std::string& folder, const std::string& version, bool withProgram = true)
+    void place(const Place& p)
     {
-        ASSERT_TRUE(withProgram ? vmk::installRecorderRuntime(home(folder), true, false) : vmk::makeFolders(home(folder)));
-        ASSERT_TRUE(vmk::writeFile(home(folder) + "\\release", "IMPLEMENTOR=\"Test\"\nJAVA_VERSION=\"" + version + "\"\n"));
-    }
-
-    // A runtime subkey of Software\JavaSoft\<list> in one registry view only.
-    void listed(const std::string& list, const std::string& version, const std::string& folder, REGSAM view)
-    {
-        std::string key = "Software\\JavaSoft\\" + list + "\\" + version;
-        HKEY created;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr,
-                                  &created, nullptr), ERROR_SUCCESS);
-        std::string value = home(folder);
-        if (!folder.empty()) {
-            RegSetValueExA(created, "JavaHome", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                           static_cast<DWORD>(value.size() + 1));
+        std::string folder = p.folder ? home(p.folder) : std::string();
+        if (p.folder) {
+            ASSERT_TRUE(p.withProgram ? vmk::installRecorderRuntime(folder, true, false) : vmk::makeFolders(folder));
         }
-        RegCloseKey(created);
-        HKEY own;
-        bool seenInOwnView = RegOpenKeyA(HKEY_LOCAL_MACHINE, key.c_str(), &own) == ERROR_SUCCESS;
-        if (seenInOwnView) RegCloseKey(own);
-        ASSERT_EQ(seenInOwnView, view == kOwn) << key;
+        size_t bar = p.where.find('|');
+        if (bar != std::string::npos) {
+            std::string key = "Software\\JavaSoft\\" + p.where.substr(0, bar) + "\\" + p.version;
+            REGSAM view = p.where.substr(bar + 1) == "64" ? KEY_WOW64_64KEY : 0;
+            HKEY created;
+            ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr,
+                                      &created, nullptr), ERROR_SUCCESS);
+            if (p.folder) {
+                RegSetValueExA(created, "JavaHome", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                               static_cast<DWORD>(folder.size() + 1));
+            }
+            RegCloseKey(created);
+            // Written in one view only: the other does not show it.
+            HKEY own;
+            bool inOwnView = RegOpenKeyA(HKEY_LOCAL_MACHINE, key.c_str(), &own) == ERROR_SUCCESS;
+            if (inOwnView) RegCloseKey(own);
+            ASSERT_EQ(inOwnView, view == 0) << key;
+            return;
+        }
+        if (p.version[0] != '\0') {
+            ASSERT_TRUE(vmk::writeFile(folder + "\\release", "IMPLEMENTOR=\"Test\"\nJAVA_VERSION=\"" + std::string(p.version) + "\"\n"));
+        }
+        if (p.where == "cfg") return configure(std::string(1, p.folder) + "\\");
+        if (p.where == "cfg-abs") return configure(folder);
+        // Skipped before the runtime's bin folder: an empty entry, a quoted one, one too long.
+        std::string value = p.where == "PATH" ? ";\"" + folder + "\\bin\";C:\\" + std::string(300, 'x') + "\\bin;" +
+                                                    folder + "\\bin;" + path
+                                              : folder + "\\";
+        ASSERT_TRUE(SetEnvironmentVariableA(p.where.c_str(), value.c_str()));
     }
 
-    void setVariable(const char* name, const std::string& value) { ASSERT_TRUE(SetEnvironmentVariableA(name, value.c_str())); }
-
-    struct Case {
-        const char* what;
-        std::function<void(LauncherSources&)> arrange;
-        const char* started;  // the runtime folder whose javaw.exe must start; or
-        const char* reason;   // the reason shown when nothing starts
-    };
-
-    void check(const Case& c, int index)
+    void check(const std::vector<Case>& cases)
     {
-        SCOPED_TRACE(c.what);
-        reset();
-        dir = vmk::freshTestFolder("LauncherSources-" + std::to_string(index));
-        configure();
-        c.arrange(*this);
-        ui::Process launcher;
-        ASSERT_TRUE(vmk::startLauncher(dir, "", launcher));
-        if (c.started != nullptr) {
-            DWORD code = ui::waitExit(launcher);
-            EXPECT_EQ(code, 0u);
-            if (code == STILL_ACTIVE) ui::killProcess(launcher);  // a box nobody answers
-            std::string javaw = home(c.started) + "\\bin\\javaw.exe";
-            std::vector<vmk::RecorderRun> runs = vmk::waitForRecorderRuns(javaw);
-            ASSERT_EQ(runs.size(), 1u);
-            EXPECT_EQ(runs[0].commandLine, javaw + " -jar app.jar");
-            EXPECT_EQ(runs[0].workingDir, dir);
-        } else {
-            vmk::MessageBoxSeen box = vmk::answerNextBox(launcher, "launcher-sources-" + std::to_string(index), IDOK);
-            EXPECT_EQ(box.text, c.reason);
-            vmk::MessageBoxSeen question = vmk::answerNextBox(launcher, "launcher-sources-question", IDNO);
-            EXPECT_EQ(question.caption, "Get Java Runtime Environment");
-            EXPECT_EQ(ui::waitExit(launcher), 0u);
-        }
-        ui::closeProcess(launcher);
-        // Nothing else was started: each runtime is the only one of its folder name.
-        for (const char* other : {"a", "b", "c"}) {
-            if (c.started == nullptr || other != std::string(c.started)) {
-                EXPECT_FALSE(vmk::fileExists(home(other) + "\\bin\\javaw.exe.log")) << other;
+        for (size_t i = 0; i < cases.size(); ++i) {
+            const Case& c = cases[i];
+            SCOPED_TRACE(std::string(c.places.empty() ? "nothing" : c.places[0].where) + ", case " + std::to_string(i));
+            reset();
+            dir = vmk::freshTestFolder(std::string("LauncherSources-") + (c.started ? "start-" : "none-") + std::to_string(i));
+            configure("");
+            for (const Place& p : c.places) place(p);
+            ui::Process launcher;
+            ASSERT_TRUE(vmk::startLauncher(dir, "", launcher));
+            if (c.started) {
+                DWORD code = ui::waitExit(launcher);
+                EXPECT_EQ(code, 0u);
+                if (code == STILL_ACTIVE) ui::killProcess(launcher);  // a box nobody answers
+                std::string javaw = home(c.started) + "\\bin\\javaw.exe";
+                std::vector<vmk::RecorderRun> runs = vmk::waitForRecorderRuns(javaw);
+                EXPECT_EQ(runs.size(), 1u);  // and the next cases still run
+                EXPECT_EQ(runs.empty() ? std::string() : runs[0].commandLine, javaw + " -jar app.jar");
+            } else {
+                EXPECT_EQ(vmk::answerNextBox(launcher, "launcher-sources-reason", IDOK).text, c.reason);
+                EXPECT_EQ(vmk::answerNextBox(launcher, "launcher-sources-question", IDNO).caption,
+                          "Get Java Runtime Environment");
+                EXPECT_EQ(ui::waitExit(launcher), 0u);
+            }
+            ui::closeProcess(launcher);
+            for (char other : {'a', 'b', 'c'}) {
+                EXPECT_TRUE(other == c.started || !vmk::fileExists(home(other) + "\\bin\\javaw.exe.log")) << other;
             }
         }
     }
 };
 
-using S = LauncherSources;
-
 }  // namespace
 
 TEST_F(LauncherSources, EachPlaceAloneStartsItsRuntime)
 {
-    const Case cases[] = {
-        {"a runtime folder beside the application, of any version",
-         [](S& s) { s.runtime("a", "1.6.0"); s.configure("a\\"); }, "a", nullptr},
-        {"an absolute runtime folder", [](S& s) { s.runtime("a", "17"); s.configure(s.home("a")); }, "a", nullptr},
-        {"the classic key, 64-bit view", [](S& s) { s.runtime("a", "-"); s.listed("Java Runtime Environment", "1.8.0_351", "a", k64); }, "a", nullptr},
-        {"the development kit key, 64-bit view", [](S& s) { s.runtime("a", "-"); s.listed("Java Development Kit", "1.8", "a", k64); }, "a", nullptr},
-        {"the development kit key, own view", [](S& s) { s.runtime("a", "-"); s.listed("Java Development Kit", "1.8", "a", kOwn); }, "a", nullptr},
-        {"the JRE key, 64-bit view", [](S& s) { s.runtime("a", "-"); s.listed("JRE", "17.0.2", "a", k64); }, "a", nullptr},
-        {"the JDK key, 64-bit view", [](S& s) { s.runtime("a", "-"); s.listed("JDK", "21", "a", k64); }, "a", nullptr},
-        {"the JRE key, own view", [](S& s) { s.runtime("a", "-"); s.listed("JRE", "11.0.2", "a", kOwn); }, "a", nullptr},
-        {"the JDK key, own view", [](S& s) { s.runtime("a", "-"); s.listed("JDK", "9.0.4", "a", kOwn); }, "a", nullptr},
-        {"JAVA_HOME", [](S& s) { s.runtime("a", "17.0.2"); s.setVariable("JAVA_HOME", s.home("a") + "\\"); }, "a", nullptr},
-        {"JDK_HOME", [](S& s) { s.runtime("a", "1.8.0_351"); s.setVariable("JDK_HOME", s.home("a")); }, "a", nullptr},
-        {"JRE_HOME", [](S& s) { s.runtime("a", "11"); s.setVariable("JRE_HOME", s.home("a")); }, "a", nullptr},
-        {"a bin folder on PATH, after entries that are empty, quoted or too long",
-         [](S& s) {
-             s.runtime("a", "17.0.2");
-             s.setVariable("PATH", ";\"" + s.home("a") + "\\bin\";C:\\" + std::string(300, 'x') + "\\bin;" +
-                                       s.home("a") + "\\bin;" + s.path);
-         },
-         "a", nullptr},
-    };
-    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) check(cases[i], static_cast<int>(i));
+    check({
+        {{{"cfg", "1.6.0", 'a'}}, 'a', nullptr},  // a shipped runtime's version is not checked
+        {{{"cfg-abs", "17", 'a'}}, 'a', nullptr},
+        {{{"Java Runtime Environment|64", "1.8.0_351", 'a'}}, 'a', nullptr},
+        {{{"Java Development Kit|64", "1.8", 'a'}}, 'a', nullptr},
+        {{{"Java Development Kit|own", "1.8", 'a'}}, 'a', nullptr},
+        {{{"JRE|64", "17.0.2", 'a'}}, 'a', nullptr},
+        {{{"JDK|64", "21", 'a'}}, 'a', nullptr},
+        {{{"JRE|own", "11.0.2", 'a'}}, 'a', nullptr},
+        {{{"JDK|own", "9.0.4", 'a'}}, 'a', nullptr},
+        {{{"JAVA_HOME", "17.0.2", 'a'}}, 'a', nullptr},
+        {{{"JDK_HOME", "1.8.0_351", 'a'}}, 'a', nullptr},
+        {{{"JRE_HOME", "11", 'a'}}, 'a', nullptr},
+        {{{"PATH", "17.0.2", 'a'}}, 'a', nullptr},
+    });
 }
 
 TEST_F(LauncherSources, TheFirstPlaceWithARuntimeWinsThenTheNewestOrTheOldReasons)
 {
-    const Case cases[] = {
-        {"a suitable classic key wins over a newer JDK key",
-         [](S& s) {
-             s.runtime("a", "-"), s.runtime("b", "-");
-             s.listed("Java Runtime Environment", "1.8.0_351", "a", kOwn);
-             s.listed("JDK", "21", "b", k64);
-         },
-         "a", nullptr},
-        {"a runtime folder wins over a suitable classic key",
-         [](S& s) {
-             s.runtime("a", "1.8"), s.runtime("b", "-");
-             s.configure("a");
-             s.listed("Java Runtime Environment", "1.8.0_351", "b", kOwn);
-         },
-         "a", nullptr},
-        {"a runtime folder without its programs falls through",
-         [](S& s) {
-             s.runtime("a", "21", false), s.runtime("b", "-");
-             s.configure("a");
-             s.listed("JDK", "17.0.2", "b", kOwn);
-         },
-         "b", nullptr},
-        {"a classic key without a Java home lets the newest elsewhere start; a tie goes to the earlier place",
-         [](S& s) {
-             s.runtime("a", "11.0.2"), s.runtime("b", "17.0.2"), s.runtime("c", "17.0.2");
-             s.listed("Java Runtime Environment", "1.8", "", kOwn);
-             s.listed("JDK", "11.0.2", "a", k64);
-             s.setVariable("JDK_HOME", s.home("b"));
-             s.setVariable("PATH", s.home("c") + "\\bin;" + s.path);
-         },
-         "b", nullptr},
-        {"nothing anywhere", [](S&) {}, nullptr, kNotFound},
-        {"only older runtimes, and a variable without a release file",
-         [](S& s) {
-             s.runtime("a", "-"), s.runtime("b", "1.7.0_80");
-             s.listed("Java Runtime Environment", "1.6.0_45", "a", kOwn);
-             s.listed("JDK", "1.7.0_80", "b", k64);
-             ASSERT_TRUE(DeleteFileA((s.home("b") + "\\release").c_str()));
-             s.setVariable("JAVA_HOME", s.home("b"));
-         },
-         nullptr, kTooOld},
-        {"a classic runtime without programs, and newer ones without them either",
-         [](S& s) {
-             s.runtime("a", "21", false);
-             s.listed("Java Runtime Environment", "1.8", "a", kOwn);
-             s.listed("JDK", "21", "a", k64);
-             s.setVariable("JAVA_HOME", s.home("a"));
-         },
-         nullptr, kNotInstalled},
-    };
-    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) check(cases[i], 100 + static_cast<int>(i));
+    check({
+        // A suitable classic key wins over a newer JDK key; a shipped runtime over both.
+        {{{"Java Runtime Environment|own", "1.8.0_351", 'a'}, {"JDK|64", "21", 'b'}}, 'a', nullptr},
+        {{{"cfg", "1.8", 'a'}, {"Java Runtime Environment|own", "1.8.0_351", 'b'}}, 'a', nullptr},
+        // A shipped folder without its programs falls through.
+        {{{"cfg", "21", 'a', false}, {"JDK|own", "17.0.2", 'b'}}, 'b', nullptr},
+        // A classic key without a Java home: the newest elsewhere; a tie to the earlier place.
+        {{{"Java Runtime Environment|own", "1.8", 0}, {"JDK|64", "11.0.2", 'a'}, {"JDK_HOME", "17.0.2", 'b'},
+          {"PATH", "17.0.2", 'c'}}, 'b', nullptr},
+        {{}, 0, kNotFound},
+        // Only older runtimes, and a variable whose home has no release file.
+        {{{"Java Runtime Environment|own", "1.6.0_45", 'a'}, {"JDK|64", "1.7.0_80", 'b'}, {"JAVA_HOME", "", 'c'}},
+         0, kTooOld},
+        {{{"Java Runtime Environment|own", "1.8", 'a', false}, {"JDK|64", "21", 'a', false}, {"JAVA_HOME", "21", 'a', false}},
+         0, kNotInstalled},
+    });
 }
