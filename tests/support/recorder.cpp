@@ -21,7 +21,11 @@ namespace {
 // fields "Reserved").
 int startedInNewGroup()
 {
-    const BYTE* parameters = reinterpret_cast<const BYTE*>(NtCurrentTeb()->ProcessEnvironmentBlock->ProcessParameters);
+    PROCESS_BASIC_INFORMATION process;
+    if (NtQueryInformationProcess(GetCurrentProcess(), ProcessBasicInformation, &process, sizeof process, nullptr) != 0) {
+        return -1;
+    }
+    const BYTE* parameters = reinterpret_cast<const BYTE*>(process.PebBaseAddress->ProcessParameters);
     ULONG consoleFlags = 0;
     std::memcpy(&consoleFlags, parameters + 4 * sizeof(ULONG) + sizeof(HANDLE), sizeof consoleFlags);
     return consoleFlags & 1;
