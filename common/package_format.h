@@ -9,12 +9,54 @@
 namespace wbformat {
 
 // The installer finds its package through this record in its initialised data: the
-// marker's 8 ASCII bytes followed at once by the little-endian package offset word.
-// A bare stub carries kNoPackage, which makes the installer report "Missing data".
+// marker's 8 ASCII bytes followed at once by four little-endian words: the package offset
+// (where the package total begins), the package length (the total and the stream), the
+// CRC-32 of exactly those bytes, and the Windows code page of the package's strings.
+// A bare stub carries kNoPackage and zeros, which makes the installer report "Missing
+// data". A length of 0 means the package was attached by a tool that wrote only the
+// offset: it is installed unchecked. Bytes after the length (a signature) belong to none.
 constexpr char kOffsetMarker[] = "WBPKGOFS";
 constexpr std::size_t kOffsetMarkerSize = 8;
-constexpr std::size_t kOffsetRecordSize = kOffsetMarkerSize + 4;
+constexpr std::size_t kRecordOffsetAt = kOffsetMarkerSize;
+constexpr std::size_t kRecordLengthAt = kOffsetMarkerSize + 4;
+constexpr std::size_t kRecordCrcAt = kOffsetMarkerSize + 8;
+constexpr std::size_t kRecordCodePageAt = kOffsetMarkerSize + 12;
+constexpr std::size_t kOffsetRecordSize = kOffsetMarkerSize + 16;
 constexpr std::uint32_t kNoPackage = 0xFFFFFFFFu;
+
+// The code page of a manifest that names none: Windows' Western one.
+constexpr std::uint32_t kDefaultCodePage = 1252;
+
+// The installer's words to a user whose download was cut short or damaged.
+constexpr char kDamagedText[] = "This installer is damaged or incomplete. Please download it again.";
+
+// CRC-32 with the polynomial zlib uses (reflected 0xEDB88320), so that any tool can
+// compute the record's checksum. The table is built on first use: a kilobyte of
+// zero-initialised data costs the installer nothing in its file. Feed consecutive pieces
+// by passing the previous result as crc; start with 0.
+struct Crc32Table {
+    std::uint32_t entries[256];
+    bool built;
+};
+
+inline void buildCrc32Table(Crc32Table& table)
+{
+    for (std::uint32_t n = 0; n < 256; ++n) {
+        std::uint32_t c = n;
+        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        table.entries[n] = c;
+    }
+    table.built = true;
+}
+
+inline std::uint32_t updateCrc32(Crc32Table& table, std::uint32_t crc, const void* data, std::size_t size)
+{
+    if (!table.built) buildCrc32Table(table);
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    std::uint32_t c = crc ^ 0xFFFFFFFFu;
+    for (std::size_t i = 0; i < size; ++i) c = table.entries[(c ^ p[i]) & 0xFF] ^ (c >> 8);
+    return c ^ 0xFFFFFFFFu;
+}
 
 // Entry stream tags.
 constexpr unsigned char kTagFile = 0;
@@ -41,7 +83,7 @@ constexpr int kLogShortcutFolder = 4;
 constexpr std::uint32_t kChunkSize = 32768;
 
 static_assert(sizeof(kOffsetMarker) == kOffsetMarkerSize + 1, "marker is 8 bytes");
-static_assert(kOffsetRecordSize == 12, "offset record is marker + 32-bit word");
+static_assert(kOffsetRecordSize == 24, "offset record is marker + four 32-bit words");
 
 // True for a device name that Windows opens as the device in any folder: CON, PRN, AUX,
 // NUL, COM0-COM9, LPT0-LPT9, CONIN$ and CONOUT$, in any case, and also with an extension

@@ -26,7 +26,7 @@ void require(bool condition)
 
 std::string installerAroundStream(const std::uint8_t* data, std::size_t size)
 {
-    static const std::string stub = std::string("MZ fuzz stub WBPKGOFS") + std::string(4, '\0');
+    static const std::string stub = std::string("MZ fuzz stub WBPKGOFS") + std::string(16, '\0');
     std::string file = stub;
     file.replace(21, 4, wbpack::encodeU32(static_cast<std::uint32_t>(stub.size())));
     std::size_t totalSize = size < 4 ? size : 4;

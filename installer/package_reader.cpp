@@ -9,10 +9,11 @@
 #include "installer/installer_state.h"
 
 // The package builder finds this record by its marker and writes the length of the program
-// part into the word. Volatile, so that the compiler reads the word from the file's bytes
-// instead of folding the placeholder into the code.
+// part, the package's length, its CRC-32 and its code page into the words. Volatile, so
+// that the compiler reads the words from the file's bytes instead of folding the
+// placeholders into the code.
 extern "C" volatile const unsigned char packageOffsetRecord[wbformat::kOffsetRecordSize] = {
-    'W', 'B', 'P', 'K', 'G', 'O', 'F', 'S', 0xFF, 0xFF, 0xFF, 0xFF};
+    'W', 'B', 'P', 'K', 'G', 'O', 'F', 'S', 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 
 namespace {
 
@@ -31,6 +32,26 @@ bool seekToPackage(FILE* file, std::uint32_t offset)
     if (std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0) return false;
     return std::ftell(file) == static_cast<long>(offset);
 }
+
+}  // namespace
+
+// Large reads and a table keep this at the speed of memory, so that checking the whole
+// package costs little beside installing it.
+bool packageIsWhole(FILE* file, std::uint32_t offset, std::uint32_t length, std::uint32_t crc)
+{
+    static unsigned char buffer[1 << 16];
+    static wbformat::Crc32Table table;
+    std::uint32_t sum = 0;
+    for (std::uint32_t left = length; left > 0;) {
+        std::size_t want = left < sizeof buffer ? left : sizeof buffer;
+        if (std::fread(buffer, 1, want, file) != want) return false;
+        sum = wbformat::updateCrc32(table, sum, buffer, want);
+        left -= static_cast<std::uint32_t>(want);
+    }
+    return sum == crc && std::fseek(file, static_cast<long>(offset), SEEK_SET) == 0;
+}
+
+namespace {
 
 // The six header texts, the shortcut count and the shortcut records, each of which must
 // arrive whole: a text or count the stream did not deliver would be invented.
@@ -67,12 +88,16 @@ std::uint32_t littleEndian32(const unsigned char* bytes)
            static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
 }
 
+std::uint32_t packageRecordWord(std::size_t at)
+{
+    unsigned char bytes[4] = {packageOffsetRecord[at], packageOffsetRecord[at + 1], packageOffsetRecord[at + 2],
+                              packageOffsetRecord[at + 3]};
+    return littleEndian32(bytes);
+}
+
 std::uint32_t packageOffset()
 {
-    const std::size_t word = wbformat::kOffsetMarkerSize;
-    unsigned char bytes[4] = {packageOffsetRecord[word], packageOffsetRecord[word + 1],
-                              packageOffsetRecord[word + 2], packageOffsetRecord[word + 3]};
-    return littleEndian32(bytes);
+    return packageRecordWord(wbformat::kRecordOffsetAt);
 }
 
 std::uint32_t readPackageBytes(void* dest, std::uint32_t count)
@@ -101,12 +126,15 @@ char* readCountedString()
     return text;
 }
 
-const char* loadPackage(const char* path, std::uint32_t offset)
+const char* loadPackage(const char* path, std::uint32_t offset, std::uint32_t length, std::uint32_t crc)
 {
     InstallerState& s = installerState;
     s.packageFile = std::fopen(path, "rb");
     if (!s.packageFile) return "Package error";
     if (!seekToPackage(s.packageFile, offset)) return "Missing data";
+    // A download cut short or damaged on the way is told before any window shows, rather
+    // than halfway through the installation.
+    if (length != 0 && !packageIsWhole(s.packageFile, offset, length, crc)) return wbformat::kDamagedText;
     unsigned char total[4];
     if (std::fread(total, 1, sizeof total, s.packageFile) != sizeof total) return "Data error";
     s.packageTotal = littleEndian32(total);
@@ -122,6 +150,7 @@ void openPackage()
     DWORD length = GetModuleFileNameA(GetModuleHandleA(nullptr), self, sizeof self);
     // A name that filled the buffer may have been cut, and a cut name is some other file.
     if (length == 0 || length >= sizeof self) failPackage("Package error");
-    const char* error = loadPackage(self, packageOffset());
+    const char* error = loadPackage(self, packageOffset(), packageRecordWord(wbformat::kRecordLengthAt),
+                                    packageRecordWord(wbformat::kRecordCrcAt));
     if (error) failPackage(error);
 }

@@ -2,7 +2,9 @@
 // one bzip2 stream with the header, the shortcut table and the entry stream.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 // Finds the package in the installer's own file, opens the bzip2 reader on it and reads
 // the header and the shortcut table into the installer state, leaving the reader at the
@@ -10,13 +12,22 @@
 // the process with exit status 1, before any window exists.
 void openPackage();
 
-// The work of openPackage on a given file whose package begins at packageOffset. Returns
-// nullptr on success, or the text of the error box: "Package error", "Missing data" or
-// "Data error".
-const char* loadPackage(const char* path, std::uint32_t packageOffset);
+// The work of openPackage on a given file whose package begins at packageOffset. When
+// packageLength is not 0, the file must hold that many bytes there with the CRC-32
+// packageCrc before anything is decompressed. Returns nullptr on success, or the text of
+// the error box: "Package error", "Missing data", "Data error" or wbformat::kDamagedText.
+const char* loadPackage(const char* path, std::uint32_t packageOffset, std::uint32_t packageLength = 0,
+                        std::uint32_t packageCrc = 0);
+
+// True when `file`, standing at `offset`, holds `length` bytes from there whose CRC-32 is
+// `crc`; the file is then put back at `offset`.
+bool packageIsWhole(FILE* file, std::uint32_t offset, std::uint32_t length, std::uint32_t crc);
 
 // The package offset word of the offset record, as the package builder set it.
 std::uint32_t packageOffset();
+
+// The little-endian word at byte `at` of the offset record (wbformat::kRecord...At).
+std::uint32_t packageRecordWord(std::size_t at);
 
 // Reads one counted string from the package reader. Returns a new zero-terminated text of
 // n + 1 bytes that the caller frees, or nullptr when the string did not arrive whole.

@@ -1,5 +1,6 @@
 // The installer's faults under Wine, each with its decided behaviour: a bare stub ("Missing
-// data"); a header or shortcut table cut short, or 257 shortcuts ("Data error" before any
+// data"); a download cut short or damaged anywhere in the package (the "damaged or
+// incomplete" box before any window, nothing created); with the record's check cleared, a header or shortcut table cut short, or 257 shortcuts ("Data error" before any
 // window); an entry stream cut short, altered, or naming ".." ("Data error" owned by the
 // main window after Install, with no notice and no run command); files and folders that
 // cannot be created (a warning, then the usual completion); and a package total of 0 or
@@ -8,8 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "common/package_format.h"
 #include "tests/e2e/installer_e2e.h"
 #include "tests/support/installer_fixtures.h"
 #include "tests/support/launcher_fixtures.h"
@@ -91,6 +94,16 @@ void expectDataErrorAfterInstall(const std::string& setup, const std::string& wo
     EXPECT_FALSE(ui::waitFor([&] { return lnk::fileExists(recorder + ".log"); }, 1000)) << "the run command ran";
 }
 
+// Clears the record's length and checksum, as a tool that writes only the offset leaves
+// them: the installer then takes the package unchecked, as it always did.
+std::string withoutCheck(std::string file)
+{
+    std::size_t at = file.find("WBPKGOFS");
+    EXPECT_NE(at, std::string::npos);
+    if (at != std::string::npos) file.replace(at + wbformat::kRecordLengthAt, 8, std::string(8, '\0'));
+    return file;
+}
+
 // A package of one file under a given total, for the bar's bounds.
 std::string setupWithTotal(const std::string& base, const std::string& app, std::uint32_t total)
 {
@@ -150,7 +163,7 @@ TEST(InstallerFaultsEndToEnd, HeaderFaultsStopWithDataErrorBeforeAnyWindow)
         std::string whole = vmk::readFile(setup);
         std::string stub = vmk::readFile(inst::stubPath());
         ASSERT_GT(whole.size(), stub.size() + 30000);
-        ASSERT_TRUE(vmk::writeFile(setup, whole.substr(0, stub.size() + 4 + 20000)));
+        ASSERT_TRUE(vmk::writeFile(setup, withoutCheck(whole.substr(0, stub.size() + 4 + 20000))));
         expectStopsBeforeAnyWindow(setup, folder.path, "Data error");
     }
     EXPECT_EQ(lnk::folderNames(folder.path), std::vector<std::string>{"Setup.exe"});
@@ -162,7 +175,8 @@ TEST(InstallerFaultsEndToEnd, CutShortStreamStopsWithDataErrorKeepingOnlyDeliver
     StreamPackage p = writeStreamPackage(folder.path);
     std::string whole = vmk::readFile(p.setup);
     // Cut in the big file's last compressed block: the header and its first blocks arrive.
-    ASSERT_TRUE(vmk::writeFile(p.setup, whole.substr(0, whole.size() * 3 / 4)));
+    // Without the record's length the installer cannot know before it reads that far.
+    ASSERT_TRUE(vmk::writeFile(p.setup, withoutCheck(whole.substr(0, whole.size() * 3 / 4))));
     expectDataErrorAfterInstall(p.setup, p.base, p.recorder, "installer-data-error");
 
     EXPECT_EQ(vmk::readFile(p.app + "\\first.txt"), "first");
@@ -185,7 +199,7 @@ TEST(InstallerFaultsEndToEnd, FlippedByteInTheStreamStopsWithDataError)
     std::string bytes = vmk::readFile(p.setup);
     // Inside the big file's second compressed block, all of it file data.
     bytes[bytes.size() / 2] ^= 0x10;
-    ASSERT_TRUE(vmk::writeFile(p.setup, bytes));
+    ASSERT_TRUE(vmk::writeFile(p.setup, withoutCheck(bytes)));
     expectDataErrorAfterInstall(p.setup, p.base, p.recorder);
 
     EXPECT_EQ(vmk::readFile(p.app + "\\first.txt"), "first");
@@ -196,6 +210,36 @@ TEST(InstallerFaultsEndToEnd, FlippedByteInTheStreamStopsWithDataError)
               (std::vector<lnk::UninstallRecord>{{0, p.app + "\\big.bin"}, {0, p.app + "\\first.txt"},
                                                  {3, p.app + "\\"}}));
     EXPECT_EQ(lnk::folderNames(folder.path), (std::vector<std::string>{"Setup.exe", "app", "runner.exe"}));
+}
+
+TEST(InstallerFaultsEndToEnd, DamagedOrIncompleteDownloadStopsBeforeAnyWindowCreatingNothing)
+{
+    inst::TestFolder folder("installer_e2e_damaged");
+    StreamPackage p = writeStreamPackage(folder.path);
+    const std::string whole = vmk::readFile(p.setup);
+    const std::size_t offset = vmk::readFile(inst::stubPath()).size();
+    std::string flippedStream = whole, flippedTotal = whole;
+    flippedStream[whole.size() / 2] ^= 0x10;
+    flippedTotal[offset] ^= 0x01;   // the package total, read before the stream
+    const std::vector<std::pair<std::string, std::string>> damages = {
+        {"truncated", whole.substr(0, whole.size() - 1)},
+        {"byte flipped in the stream", flippedStream},
+        {"byte flipped in the total", flippedTotal}};
+    for (const auto& damage : damages) {
+        SCOPED_TRACE(damage.first);
+        ASSERT_TRUE(vmk::writeFile(p.setup, damage.second));
+        expectStopsBeforeAnyWindow(p.setup, p.base, wbformat::kDamagedText,
+                                   damage.first == "truncated" ? "installer-damaged" : "");
+        EXPECT_EQ(lnk::folderNames(folder.path), (std::vector<std::string>{"Setup.exe", "runner.exe"}));
+    }
+    // Bytes after the recorded length, as a signature appends them, change nothing.
+    ASSERT_TRUE(vmk::writeFile(p.setup, whole + std::string(4096, '\x5A')));
+    inst::Running run;
+    ASSERT_TRUE(inst::startInstaller(p.setup, "", p.base, run));
+    HWND window = inst::waitForReadyMainWindow(run.process);
+    ASSERT_NE(window, nullptr);
+    ui::closeWindow(window);
+    EXPECT_EQ(ui::waitExit(run.process), 0u);
 }
 
 TEST(InstallerFaultsEndToEnd, DotDotNameStopsWithDataErrorBeforeLeavingTheInstallDirectory)

@@ -159,7 +159,8 @@ using wbpack::encodeEnterDir;
 using wbpack::encodeFileEntry;
 using wbpack::encodeLeaveDir;
 
-const std::string kStub = "MZ test stub " + std::string("WBPKGOFS") + bytes({0xFF, 0xFF, 0xFF, 0xFF}) + " tail";
+const std::string kStub =
+    "MZ test stub " + std::string("WBPKGOFS") + bytes({0xFF, 0xFF, 0xFF, 0xFF}) + std::string(12, '\0') + " tail";
 
 void resetInstaller()
 {
