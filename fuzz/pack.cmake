@@ -7,7 +7,9 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   add_executable(pack_fuzz ${CMAKE_CURRENT_SOURCE_DIR}/pack_fuzz.cpp
                            ${CMAKE_SOURCE_DIR}/tools/pack/package_scan.cpp
                            ${CMAKE_SOURCE_DIR}/tools/pack/package_writer.cpp
-                           ${CMAKE_SOURCE_DIR}/tools/pack/block_join.cpp)
+                           ${CMAKE_SOURCE_DIR}/tools/pack/block_join.cpp
+
+                           ${CMAKE_SOURCE_DIR}/tools/pack/code_page.cpp)
   target_include_directories(pack_fuzz PRIVATE ${CMAKE_SOURCE_DIR})
   target_link_libraries(pack_fuzz PRIVATE wb_bzip2 wb_bzip2_test_plain wb_bzip2_test_patched)
   target_compile_options(pack_fuzz PRIVATE -fsanitize=fuzzer)

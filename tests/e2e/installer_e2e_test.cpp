@@ -322,6 +322,98 @@ TEST(InstallerEndToEnd, ClosingAfterCompletionStillShowsTheNoticeWithoutOwner)
     EXPECT_EQ(lnk::folderNames(app), (std::vector<std::string>{"__uninst.dat", "docs", "runner.exe"}));
 }
 
+// The host path of an ASCII Windows path, as Wine maps it; "" when not under Wine.
+std::string unixPath(const std::string& windowsPath)
+{
+    using UnixName = char*(CDECL*)(const WCHAR*);
+    auto unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    std::wstring wide(windowsPath.begin(), windowsPath.end());
+    char* path = unixName ? unixName(wide.c_str()) : nullptr;
+    if (!path) return "";
+    std::string result = path;
+    HeapFree(GetProcessHeap(), 0, path);
+    return result;
+}
+
+// The names below a folder as the host's file system holds them (UTF-8 bytes), listed by
+// a host script (tests/e2e/installer.cmake) that Wine starts like a Windows program.
+std::string hostNames(const std::string& folder)
+{
+    std::string list = folder + "-host-names.txt";
+    std::string dir = unixPath(folder), out = unixPath(list);
+    if (dir.empty() || out.empty()) return "(no host path)";
+    ui::Process lister;
+    if (!ui::startProcess("\"" WB_BINARY_DIR "\\tests\\host-names\" \"" + dir + "\" \"" + out + "\"", "", lister))
+        return "(host-names did not start)";
+    // Wine gives no handle to wait on for a host program; the script moves the finished
+    // list into place, so its appearing is the end.
+    bool listed = ui::waitFor([&] { return lnk::fileExists(list); });
+    ui::closeProcess(lister);
+    std::string names = vmk::readFile(list);
+    DeleteFileA(list.c_str());
+    return listed ? names : "(host-names left no list)";
+}
+
+TEST(InstallerEndToEnd, NamesOutsideAsciiInstallAsTheCodePageSpellsThem)
+{
+    inst::TestFolder folder("installer_e2e_code_page");
+    const std::string cafe = "Caf\u00e9 Cr\u00e8me";   // UTF-8, as a manifest holds it
+    std::string setup = folder.path + "\\Setup.exe";
+    wbpack::PackageSpec package;
+    package.header = header(cafe, folder.path + "\\" + cafe);
+    package.entries = {wbpack::enterDirEntry(cafe), wbpack::memoryFileEntry(cafe + ".txt", "caf\u00e9"),
+                       wbpack::leaveDirEntry()};
+    std::string error;
+    ASSERT_TRUE(wbpack::encodePackageSpec(package, wbpack::TextLabels(), error)) << error;
+    ASSERT_TRUE(lnk::buildTestInstaller(package, setup, error)) << error;
+
+    inst::Running run;
+    ASSERT_TRUE(inst::startInstaller(setup, "", folder.path, run));
+    HWND window = inst::waitForReadyMainWindow(run.process);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(inst::waitUntilDrawn(window));
+    EXPECT_TRUE(ui::saveScreenshot("installer-code-page-main"));
+    ASSERT_TRUE(inst::installUntilCompleted(window));
+    ui::pressButton(inst::installButton(window));
+    inst::Box box = inst::waitForBox(run.process);
+    EXPECT_TRUE(ui::saveScreenshot("installer-code-page-notice"));
+    // The box's text read back in the test prefix's code page, 1252.
+    const std::string ansi = "Caf\xE9 Cr\xE8me";
+    expectBox(box, "Notice", notice(ansi, folder.path + "\\" + ansi), MB_ICONINFORMATION, {IDOK}, window);
+    EXPECT_TRUE(inst::answerBox(box, IDOK));
+    EXPECT_EQ(ui::waitExit(run.process), 0u);
+
+    EXPECT_EQ(vmk::readFile(folder.path + "\\" + ansi + "\\" + ansi + "\\" + ansi + ".txt"), "caf\u00e9");
+    EXPECT_EQ(hostNames(folder.path), "./" + cafe + "\n./" + cafe + "/" + cafe + "\n./" + cafe + "/" + cafe + "/" +
+                                          cafe + ".txt\n./" + cafe + "/__uninst.dat\n./Setup.exe\n");
+}
+
+TEST(InstallerEndToEnd, SignedInstallerInstallsExactlyLikeTheUnsigned)
+{
+    // Made by signed_installer.sh with wickerbay-pack build --sign, and verified there.
+    const std::string made = WB_BINARY_DIR "\\tests\\signed";
+    const std::string app = "C:\\wbtest\\signed-install";
+    std::vector<std::vector<inst::TreeItem>> trees;
+    for (const char* setup : {"Unsigned.exe", "Signed.exe"}) {
+        SCOPED_TRACE(setup);
+        ui::removeTree(app);
+        inst::Running run;
+        ASSERT_TRUE(inst::startInstaller(made + "\\" + setup, "", made, run));
+        HWND window = inst::waitForReadyMainWindow(run.process);
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(inst::installUntilCompleted(window));
+        ui::pressButton(inst::installButton(window));
+        EXPECT_TRUE(inst::answerNextBox(run.process, IDOK));
+        EXPECT_EQ(ui::waitExit(run.process), 0u);
+        trees.push_back(inst::readTree(app));
+    }
+    ui::removeTree(app);
+    EXPECT_EQ(inst::treeDifferences(inst::readTree(made + "\\app"), trees[0], {"__uninst.dat"}),
+              std::vector<std::string>{});
+    EXPECT_EQ(inst::treeDifferences(trees[0], trees[1]), std::vector<std::string>{});
+}
+
 TEST(InstallerEndToEnd, RelativeInstallDirIsUsedAndShownAbsolute)
 {
     inst::TestFolder folder("installer_e2e_relative");

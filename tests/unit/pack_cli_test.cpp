@@ -89,6 +89,7 @@ TEST_F(Cli, UsageErrorsExitWithTwo)
         {"build m/hello.cfg -j 0", "-j takes a number of threads from 1 to 256, not '0'"},
         {"build m/hello.cfg -j 2x", "-j takes a number of threads from 1 to 256, not '2x'"},
         {"build m/hello.cfg -j 257", "-j takes a number of threads from 1 to 256, not '257'"},
+        {"build m/hello.cfg --sign-password-file pw", "--sign-password-file needs --sign"},
     };
     for (const auto& c : cases) {
         Outcome r = run(c.args);
@@ -120,7 +121,9 @@ TEST_F(Cli, BuildListVerifyExtractRoundTrip)
     Outcome list = run("list Setup.exe");
     EXPECT_EQ(list.status, 0);
     EXPECT_EQ(list.out, "Installer:        Setup.exe\n"
-                        "Package offset:   123\n"
+                        "Package offset:   135\n"
+                        "Package length:   222, CRC-32 0D19D74E\n"
+                        "Code page:        1252\n"
                         "Package total:    28\n"
                         "bzip2 block size: 9\n"
                         "Product:          Hello\n"
@@ -226,7 +229,8 @@ TEST_F(Cli, TheInstallerTakesTheStubsPermissionBits)
 TEST_F(Cli, RefusalsWriteNoOutputFile)
 {
     writeFile(p("m/LICENSE.txt"), std::string(65000, 'x') + std::string(600, '\n'));
-    expectRefused("m/LICENSE.txt: the licence text is 66200 bytes with CR LF line ends; a package string holds at most 65535");
+    expectRefused("m/LICENSE.txt: the licence text is 66200 bytes in code page 1252 with CR LF line ends; a package "
+                  "string holds at most 65535");
     writeFile(p("m/LICENSE.txt"), std::string("MZ\0\0", 4));
     expectRefused("m/LICENSE.txt: the licence text holds a zero byte; is it a plain text file?");
     writeFile(p("m/LICENSE.txt"), "Terms\n");
@@ -235,17 +239,62 @@ TEST_F(Cli, RefusalsWriteNoOutputFile)
     std::ofstream(p("m/app/big")).close();
     fs::resize_file(p("m/app/big"), 0x100000000ull);
     expectRefused("m/app/big: 4294967296 bytes; a file in a package holds at most 4294967295");
+    fs::remove(p("m/app/big"));
+
+    writeFile(p("m/app/\u4e2d.txt"), "x");
+    expectRefused("m/app/\u4e2d.txt: the name holds the character \"\u4e2d\" (U+4E2D) at byte 1, which code page "
+                  "1252 lacks");
+}
+
+TEST_F(Cli, WarningsGoToStderrAndStrictMakesThemErrors)
+{
+    fs::remove(p("m/app/__uninst.exe"));
+    writeFile(p("m/app/vmkick.cfg"), "info { archive = \"hello.jar\" }\n");
+    const std::string warnings = ": no __uninst.exe at the top of the package: the installed program cannot be "
+                                 "removed\n";
+    const std::string archive = ": vmkick.cfg: info.archive \"hello.jar\" names no file beside it\n";
+    Outcome r = build();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "wickerbay-pack: warning" + archive + "wickerbay-pack: warning" + warnings);
+    EXPECT_TRUE(fs::exists(out));
+
+    fs::remove(out);
+    r = run("build m/hello.cfg --stub stub.exe --strict");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "wickerbay-pack: error" + archive + "wickerbay-pack: error" + warnings +
+                         "wickerbay-pack: --strict: 2 warnings, nothing written\n");
+    EXPECT_FALSE(fs::exists(out));
+}
+
+TEST_F(Cli, SigningFailuresLeaveNoOutputFile)
+{
+    Outcome r = run("build m/hello.cfg --stub stub.exe --sign missing.p12");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "wickerbay-pack: missing.p12: cannot read: No such file or directory\n");
+    writeFile(p("garbage.p12"), "not a certificate");
+    r = run("build m/hello.cfg --stub stub.exe --sign garbage.p12");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    const std::string last = "wickerbay-pack: osslsigncode could not sign Setup.exe with garbage.p12 (see its message "
+                             "above)\n";
+    ASSERT_GE(r.err.size(), last.size());
+    EXPECT_EQ(r.err.substr(r.err.size() - last.size()), last);
+    for (const char* left : {"Setup.exe", "Setup.exe.unsigned.wbpack-tmp", "Setup.exe.signed.wbpack-tmp"})
+        EXPECT_FALSE(fs::exists(p(left))) << left;
 }
 
 TEST_F(Cli, VerifyAndExtractReportEachProblemAndFail)
 {
     ASSERT_EQ(build().status, 0);
     std::string file = readFile(out);
-    writeFile(out, file.substr(0, 123) + "\x1d" + file.substr(124));
+    writeFile(out, file.substr(0, 135) + "\x1d" + file.substr(136));
     Outcome r = run("verify Setup.exe");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "wickerbay-pack: Setup.exe: the package total 29 differs from the sum of the file sizes, 28\n");
+    EXPECT_EQ(r.err, "wickerbay-pack: Setup.exe: the package total 29 differs from the sum of the file sizes, 28\n"
+                     "wickerbay-pack: Setup.exe: the package's CRC-32 is 774CEEDA, its record says 0D19D74E: the "
+                     "installer is damaged\n");
 
     std::string error;
     ASSERT_TRUE(wbpack::writeRawInstaller(kStub, 1,

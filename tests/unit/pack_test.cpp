@@ -2,6 +2,7 @@
 // the source folder's order, manifests, every refusal (each leaving no output file), and
 // the reader behind list, verify and extract on sound, damaged and hostile packages.
 // Runs on the host and, built for Windows, under Wine.
+#include "common/package_format.h"
 #include "tools/pack/pack.h"
 #include "tests/unit/bzip2_test_builds.h"
 #include "tests/unit/pack_test_files.h"
@@ -11,6 +12,7 @@
 #include <bzlib.h>
 
 #include <algorithm>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -100,6 +102,14 @@ TEST(PackageBytes, EncodingsMatchTheFormat)
     EXPECT_EQ(encodeU32(0x12345678), bytes({0x78, 0x56, 0x34, 0x12}));
 }
 
+TEST(PackageBytes, Crc32IsZlibsAndTakesPiecesInTurn)
+{
+    wbformat::Crc32Table table{};
+    EXPECT_EQ(wbformat::updateCrc32(table, 0, "123456789", 9), 0xCBF43926u);   // the standard check value
+    EXPECT_EQ(wbformat::updateCrc32(table, wbformat::updateCrc32(table, 0, "1234", 4), "56789", 5), 0xCBF43926u);
+    EXPECT_EQ(wbformat::updateCrc32(table, 0, "", 0), 0u);
+}
+
 TEST(PackageBytes, InstallerIsPatchedStubThenTotalThenOneBzip2Stream)
 {
     TempDir dir;
@@ -107,9 +117,16 @@ TEST(PackageBytes, InstallerIsPatchedStubThenTotalThenOneBzip2Stream)
     ASSERT_TRUE(buildInstaller(smallSpec(), stub, dir / "Setup.exe", error)) << error;
     std::string file = readFile(dir / "Setup.exe");
 
+    // The record: the offset, then the length and CRC-32 of everything after the stub, then
+    // the code page (1252 = 0x04E4).
+    std::string package = file.substr(stub.size());
+    wbformat::Crc32Table table{};
     std::string patched = stub;
-    patched.replace(110, 4, bytes({static_cast<int>(stub.size()), 0, 0, 0}));
-    ASSERT_EQ(stub.size(), 123u);
+    patched.replace(110, 16, bytes({static_cast<int>(stub.size()), 0, 0, 0}) +
+                                 encodeU32(static_cast<std::uint32_t>(package.size())) +
+                                 encodeU32(wbformat::updateCrc32(table, 0, package.data(), package.size())) +
+                                 bytes({0xE4, 0x04, 0, 0}));
+    ASSERT_EQ(stub.size(), 135u);
     EXPECT_EQ(file.substr(0, stub.size()), patched);
     EXPECT_EQ(file.substr(stub.size(), 4), bytes({7, 0, 0, 0}));
 
@@ -252,6 +269,140 @@ TEST(Manifest, AllKeysSiblingShortcutsAndPathsBesideTheManifest)
     EXPECT_EQ(describe(package.entries), "F vmkick.exe 3");
 }
 
+TEST(Manifest, TextsAndNamesAreConvertedToTheCodePageOrRefusedNamingTheCharacter)
+{
+    struct Case {
+        std::string codePage;   // "" leaves the key out: 1252
+        std::string product;    // UTF-8, and also the one file's name
+        std::string expected;   // the package's bytes, or the refusal after the manifest's path
+    };
+    const std::vector<Case> cases = {
+        {"", "Caf\u00e9 Cr\u00e8me", "Caf\xE9 Cr\xE8me"},
+        {"1251", "\u041f\u0440\u0438", "\xCF\xF0\xE8"},
+        {"1250", "\u017dlu\u0165", "\x8Elu\x9D"},
+        {"932", "\u65e5\u672c", "\x93\xFA\x96\x7B"},
+        {"936", "\u4e2d\u6587", "\xD6\xD0\xCE\xC4"},
+        {"1252", "\u4e2d", ": package: product holds the character \"\u4e2d\" (U+4E2D) at byte 1, which code page 1252 lacks"},
+        {"1251", "Caf\u00e9", ": package: product holds the character \"\u00e9\" (U+00E9) at byte 4, which code page 1251 lacks"},
+        {"", "Caf\xC3(", ": package: product holds a byte 0xC3 at byte 4 that is not UTF-8"},
+        {"65001", "P", ": package: codepage \"65001\" is not a Windows ANSI code page this system converts to (874, 932, "
+                       "936, 949, 950, 1250-1258)"},
+        {"12x", "P", ": package: codepage \"12x\" is not a Windows ANSI code page this system converts to (874, 932, "
+                     "936, 949, 950, 1250-1258)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.codePage + " " + c.product);
+        TempDir dir;
+        writeFile(dir / "m.cfg", "package { product = \"" + c.product + "\" installDir = \"C:\\\\" + c.product +
+                                     "\" source = \"app\"" + (c.codePage.empty() ? "" : " codepage = \"" + c.codePage + "\"") +
+                                     " }");
+        writeFile(dir / "app/f", "x");
+        PackageSpec package;
+        std::string error;
+        bool loaded = loadPackageSpec(dir / "m.cfg", package, error);
+        if (c.expected[0] == ':') {
+            EXPECT_FALSE(loaded);
+            EXPECT_EQ(error, dir / "m.cfg" + c.expected);
+            continue;
+        }
+        ASSERT_TRUE(loaded) << error;
+        EXPECT_EQ(package.codePage, c.codePage.empty() ? 1252u : std::stoul(c.codePage));
+        EXPECT_EQ(package.header.productName, c.expected);
+        EXPECT_EQ(package.header.installDir, "C:\\" + c.expected);
+#ifndef _WIN32
+        // Entry names too, taken from the file system in UTF-8, as Linux keeps them.
+        fs::remove(dir / "app/f");
+        writeFile(dir / ("app/" + c.product + ".txt"), "x");
+        package = PackageSpec();
+        ASSERT_TRUE(loadPackageSpec(dir / "m.cfg", package, error)) << error;
+        EXPECT_EQ(package.entries[0].name, c.expected + ".txt");
+#endif
+        // Shown in UTF-8 again by list and extract.
+        EXPECT_EQ(shownText(package.header.productName, package.codePage), c.product);
+    }
+    PackageSpec package;
+    std::string error;
+#ifndef _WIN32
+    // A name is refused naming its path in the source folder.
+    TempDir dir;
+    writeFile(dir / "m.cfg", "package { product = \"P\" installDir = \"C:\\\\P\" source = \"app\" }");
+    writeFile(dir / "app/sub/\u4e2d\u6587.txt", "x");
+    EXPECT_FALSE(loadPackageSpec(dir / "m.cfg", package, error));
+    EXPECT_EQ(error, dir / "app/sub/\u4e2d\u6587.txt" +
+                         ": the name holds the character \"\u4e2d\" (U+4E2D) at byte 1, which code page 1252 lacks");
+#endif
+    // The format's limits hold for the converted bytes: 40000 two-byte UTF-8 characters
+    // are 40000 bytes in code page 1252, and two names equal but for case still clash.
+    std::string longName;
+    for (int i = 0; i < 40000; ++i) longName += "\u00e9";
+    package = PackageSpec();
+    package.entries = {memoryFileEntry(longName, "x"), memoryFileEntry("Caf\u00e9", "1"),
+                       memoryFileEntry("CAF\u00c9", "2")};
+    ASSERT_TRUE(encodePackageSpec(package, TextLabels(), error)) << error;
+    EXPECT_EQ(package.entries[0].name, std::string(40000, '\xE9'));
+    EXPECT_EQ(checkPackageSpec(package, error), false);
+    EXPECT_EQ(error, "entry name \"CAF\\xC9\" at the top level: another entry there has the same name, ignoring case");
+    package.codePage = 1251;
+    package.entries = {memoryFileEntry("\xCF\xF0\xE8", "1"), memoryFileEntry("\xEF\xD0\xC8", "2")};   // При, пРИ
+    EXPECT_FALSE(checkPackageSpec(package, error));
+    EXPECT_EQ(error, "entry name \"\\xEF\\xD0\\xC8\" at the top level: another entry there has the same name, ignoring case");
+    // Bytes the code page cannot decode (a lead byte without its trail) are shown as bytes.
+    EXPECT_EQ(shownText("a\x81\x01", 932), "a\\x81\\x01");
+    EXPECT_EQ(shownText("a\x01", 1252), "a\\u0001");
+    EXPECT_EQ(shownText("\xE9", 0), "\\xE9");
+}
+
+TEST(Warnings, MistakesTheFormatAllowsAreNamedOneLineEach)
+{
+    const std::string cfg = "info { archive = \"app.jar\" }\n";
+    // A package that draws no warning, and what each change to it draws.
+    auto sound = [&] {
+        PackageSpec p;
+        p.header = {"P", "C:\\Apps\\P\\", "", "", "", ""};
+        p.shortcuts = {{"$D\\P.lnk", "C:\\apps\\p\\BIN\\vmkick.exe", "C:\\Apps\\P\\bin", "", ""},
+                       {"$D\\Web.lnk", "https://example.org/", "", "", ""},
+                       {"$D\\Root.lnk", "C:\\Apps\\P\\__uninst.exe", "C:\\Apps\\P", "", ""}};
+        p.entries = {memoryFileEntry("__uninst.exe", "u"), enterDirEntry("bin"), memoryFileEntry("app.jar", "j"),
+                     memoryFileEntry("vmkick.cfg", cfg), memoryFileEntry("vmkick.exe", "v"), leaveDirEntry()};
+        return p;
+    };
+    struct Case {
+        const char* what;
+        std::function<void(PackageSpec&)> change;
+        std::vector<std::string> warnings;
+    };
+    const std::vector<Case> cases = {
+        {"none", [](PackageSpec&) {}, {}},
+        {"target names nothing",
+         [](PackageSpec& p) { p.shortcuts[0].target = "C:\\Apps\\P\\bin\\vmkik.exe"; },
+         {"shortcut 1: the target C:\\Apps\\P\\bin\\vmkik.exe lies in the install directory but names nothing in "
+          "the package"}},
+        {"working folder names nothing",
+         [](PackageSpec& p) { p.shortcuts[2].workingDir = "C:\\Apps\\P\\Caf\xE9"; },
+         {"shortcut 3: the working folder C:\\Apps\\P\\Caf\u00e9 lies in the install directory but names nothing "
+          "in the package"}},
+        {"archive names no file beside it",
+         [](PackageSpec& p) { p.entries[3].data = "info { archive = \"lib/app.jar\" }"; },
+         {"bin\\vmkick.cfg: info.archive \"lib/app.jar\" names no file beside it"}},
+        {"no archive", [](PackageSpec& p) { p.entries[3].data = "info { title = \"P\" }"; },
+         {"bin\\vmkick.cfg names no info.archive; the launcher cannot start the application"}},
+        {"does not parse",
+         [&](PackageSpec& p) { p.entries[3].data = cfg + "info {\n title = \"x\"\n}\n}\n jvm { }"; },
+         {"bin\\vmkick.cfg does not parse: the launcher stops reading it at line 5"}},
+        {"non-ASCII", [&](PackageSpec& p) { p.entries[3].data = "# Caf\xE9\n" + cfg; },
+         {"bin\\vmkick.cfg holds non-ASCII bytes; the launcher reads it in the code page of the user's Windows, "
+          "whatever the package's"}},
+        {"no uninstaller at the top",
+         [](PackageSpec& p) { p.entries.erase(p.entries.begin()); p.shortcuts.pop_back(); },
+         {"no __uninst.exe at the top of the package: the installed program cannot be removed"}},
+    };
+    for (const Case& c : cases) {
+        PackageSpec package = sound();
+        c.change(package);
+        EXPECT_EQ(findPackageWarnings(package), c.warnings) << c.what;
+    }
+}
+
 TEST(Manifest, MistakesAreRefusedNamingTheKey)
 {
     TempDir dir;
@@ -273,7 +424,7 @@ TEST(Manifest, MistakesAreRefusedNamingTheKey)
                      "\\t \\n \\r \\b and \\e are escapes, so write \\\\ for a backslash");
     EXPECT_EQ(refusal("package { " + ok + "installDir=\"A\" licence_file=\"L\" }"),
               path + ": package: unknown key \"licence_file\" (known: product, installDir, run, website, publisher, "
-                     "licence, source, shortcut)");
+                     "licence, source, codepage, shortcut)");
     EXPECT_EQ(refusal("package { product=\"P\" installDir=\"A\" }"), path + ": package: source is missing");
     EXPECT_EQ(refusal("pakage { }"), path + ": unexpected top-level item \"pakage\": a manifest holds one package block");
     EXPECT_EQ(refusal("# only a comment\n"), path + ": no package block");
@@ -382,9 +533,13 @@ TEST_F(Refusal, StubWithoutExactlyOneBareRecord)
               "stub: the package offset record (WBPKGOFS) occurs 0 times in the stub; it must occur exactly once");
     EXPECT_EQ(refuse(smallSpec(), "MZ" + marker + marker),
               "stub: the package offset record (WBPKGOFS) occurs 2 times in the stub; it must occur exactly once");
-    EXPECT_EQ(refuse(smallSpec(), "MZ WBPKGOFS" + bytes({0x10, 0, 0, 0}) + "xxxx"),
+    EXPECT_EQ(refuse(smallSpec(), "MZ WBPKGOFS" + bytes({0x10, 0, 0, 0}) + std::string(12, '\0')),
               "stub: the stub already carries a package (its offset word is 16); use a bare installer stub");
     EXPECT_EQ(refuse(smallSpec(), "MZ WBPKGOFS" + bytes({0xFF, 0xFF})), "stub: the stub ends inside its package offset record");
+    // The record of an older stub is 12 bytes; its code would be overwritten.
+    EXPECT_EQ(refuse(smallSpec(), "MZ WBPKGOFS" + bytes({0xFF, 0xFF, 0xFF, 0xFF}) + "code after the old record"),
+              "stub: the package record's length, checksum and code page words are not zero; use a bare installer "
+              "stub built with this version");
 
     std::string error, stub;
     writeFile(dir / "stub.exe", "MZ");
@@ -408,6 +563,27 @@ TEST_F(Refusal, FilesThatCannotBeReadOrChangeWhilePacked)
 }
 
 // ---- Reading back: list, verify, extract --------------------------------------------
+
+// The record's word at `at` as the reader prints it.
+std::string hex8(const std::string& file, std::size_t at)
+{
+    std::uint32_t word = 0;
+    for (int i = 3; i >= 0; --i) word = word << 8 | static_cast<unsigned char>(file[at + i]);
+    char text[16];
+    std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(word));
+    return text;
+}
+
+// The reader's line for a package whose `length` bytes from `from` fail the record's CRC.
+std::string damagedAt(const std::string& file, std::size_t from, std::size_t length)
+{
+    wbformat::Crc32Table table{};
+    char text[200];
+    std::snprintf(text, sizeof text, "the package's CRC-32 is %08X, its record says %s: the installer is damaged",
+                  static_cast<unsigned>(wbformat::updateCrc32(table, 0, file.data() + from, length)),
+                  hex8(file, 118).c_str());
+    return text;
+}
 
 struct Reading : ::testing::Test {
     TempDir dir;
@@ -460,31 +636,48 @@ TEST_F(Reading, DamagedFilesAreFound)
 {
     buildSmall();
     std::string file = readFile(path);
+    // Every damage also fails the record's length or checksum, as it does in the installer.
+    const std::size_t length = file.size() - stub.size();
+    auto incomplete = [&](std::size_t kept) {
+        return "the file ends " + std::to_string(kept) + " bytes into the package, whose record says " +
+               std::to_string(length) + ": the installer is incomplete";
+    };
+    auto crcOf = [&](const std::string& f) { return damagedAt(f, stub.size(), length); };
     writeFile(path, file.substr(0, file.size() - 20));
-    EXPECT_EQ(verifyFile(path), Problems{"the bzip2 stream is truncated: the file ends after 0 decompressed bytes"});
+    EXPECT_EQ(verifyFile(path), (Problems{"the bzip2 stream is truncated: the file ends after 0 decompressed bytes",
+                                          incomplete(file.size() - stub.size() - 20)}));
 
     std::string flipped = file;
     flipped[stub.size() + 4 + 30] ^= 0x55;
     writeFile(path, flipped);
-    EXPECT_EQ(verifyFile(path), Problems{"the bzip2 stream is damaged (data error) after 0 decompressed bytes"});
+    EXPECT_EQ(verifyFile(path),
+              (Problems{"the bzip2 stream is damaged (data error) after 0 decompressed bytes", crcOf(flipped)}));
 
     std::string wrongTotal = file;
     wrongTotal[stub.size()] = 8;
     writeFile(path, wrongTotal);
-    EXPECT_EQ(verifyFile(path), Problems{"the package total 8 differs from the sum of the file sizes, 7"});
+    EXPECT_EQ(verifyFile(path),
+              (Problems{"the package total 8 differs from the sum of the file sizes, 7", crcOf(wrongTotal)}));
 
     std::string pastTheEnd = file;
     pastTheEnd.replace(110, 4, encodeU32(static_cast<std::uint32_t>(file.size() + 1)));
     writeFile(path, pastTheEnd);
-    EXPECT_EQ(verifyFile(path), Problems{"the package offset " + std::to_string(file.size() + 1) +
-                                         " points past the end of the file (" + std::to_string(file.size()) + " bytes)"});
+    EXPECT_EQ(verifyFile(path), (Problems{"the package offset " + std::to_string(file.size() + 1) +
+                                              " points past the end of the file (" + std::to_string(file.size()) +
+                                              " bytes)",
+                                          incomplete(0)}));
 
     writeFile(path, file.substr(0, stub.size() + 2));
-    EXPECT_EQ(verifyFile(path), Problems{"the file ends inside the package total"});
+    EXPECT_EQ(verifyFile(path), (Problems{"the file ends inside the package total", incomplete(2)}));
     writeFile(path, file.substr(0, stub.size() + 4));
-    EXPECT_EQ(verifyFile(path), Problems{"no bzip2 stream after the package total"});
-    writeFile(path, file.substr(0, stub.size() + 4) + "PK not bzip2");
+    EXPECT_EQ(verifyFile(path), (Problems{"no bzip2 stream after the package total", incomplete(4)}));
+
+    // A length of 0 is a package attached without one: nothing is checked.
+    std::string unchecked = file.substr(0, stub.size() + 4) + "PK not bzip2";
+    unchecked.replace(114, 4, encodeU32(0));
+    writeFile(path, unchecked);
     EXPECT_EQ(verifyFile(path), Problems{"the package data is not a bzip2 stream"});
+    // Bytes after the recorded length (a signature) are no part of the package.
     writeFile(path, file + "appended");
     PackageListing l;
     EXPECT_EQ(verifyFile(path, &l), Problems{});
@@ -507,9 +700,10 @@ TEST_F(Reading, OffsetRecordProblems)
     std::string before = file;
     before.replace(110, 4, encodeU32(100));
     writeFile(path, before);
-    EXPECT_EQ(verifyFile(path), Problems{"the package offset 100 lies before the end of the offset record at byte 102"});
+    EXPECT_EQ(verifyFile(path), (Problems{"the package offset 100 lies before the end of the offset record at byte 102",
+                                          damagedAt(before, 100, file.size() - stub.size())}));
     std::string twice = file;
-    twice.replace(2, 12, file.substr(102, 12));
+    twice.replace(2, 24, file.substr(102, 24));
     writeFile(path, twice);
     EXPECT_EQ(verifyFile(path),
               Problems{"the package offset record occurs 2 times in the program part; it must occur exactly once"});
@@ -518,7 +712,7 @@ TEST_F(Reading, OffsetRecordProblems)
 TEST_F(Reading, RecordIsFoundWhereverTheStubHoldsIt)
 {
     // At the very end of a stub, and across the reader's 64 KiB input chunks.
-    const std::string record = "WBPKGOFS" + bytes({0xFF, 0xFF, 0xFF, 0xFF});
+    const std::string record = "WBPKGOFS" + bytes({0xFF, 0xFF, 0xFF, 0xFF}) + std::string(12, '\0');
     for (std::size_t at : {std::size_t(2), std::size_t(65530), std::size_t(65536 - 8), std::size_t(65536 - 12),
                            std::size_t(131066)}) {
         stub = std::string(at, 'x') + record;

@@ -1,6 +1,7 @@
 // wickerbay-pack: builds an installer from a manifest and a folder, and lists, verifies
 // or unpacks one. Exit status 0 on success, 1 on a failure, 2 on a usage error.
 #include <cstdio>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "common/package_format.h"
 #include "tools/pack/pack.h"
+#include "tools/pack/signing.h"
 
 namespace fs = std::filesystem;
 
@@ -22,7 +24,8 @@ namespace {
 const char kProgram[] = "wickerbay-pack";
 
 const char kHelp[] =
-    "Usage: wickerbay-pack build MANIFEST [-o SETUP.EXE] [--stub STUB.EXE] [-j N]\n"
+    "Usage: wickerbay-pack build MANIFEST [-o SETUP.EXE] [--stub STUB.EXE] [-j N] [--strict]\n"
+    "                            [--sign PKCS12 [--sign-password-file FILE]]\n"
     "       wickerbay-pack list SETUP.EXE\n"
     "       wickerbay-pack verify SETUP.EXE\n"
     "       wickerbay-pack extract SETUP.EXE DIR\n"
@@ -33,6 +36,8 @@ const char kHelp[] =
     "         Setup.exe, the stub to the Wickerbay.exe beside this program.\n"
     "         -j N compresses on N threads (default: one per core); the installer's\n"
     "         bytes are the same for any N.\n"
+    "         Warnings about likely mistakes go to stderr; --strict makes them errors.\n"
+    "         --sign signs the installer with osslsigncode and the PKCS#12 file.\n"
     "list     prints the header, the shortcut table and the entry tree with sizes.\n"
     "verify   reads the whole package and checks it; one line per problem found.\n"
     "extract  recreates the entry tree in DIR, which must be empty or new.\n"
@@ -104,15 +109,19 @@ int runBuild(const std::vector<std::string>& args, const char* argv0)
 {
     std::string manifest, outPath = "Setup.exe", stubPath;
     unsigned threads = 0;
+    wbpack::SigningKey key;
+    bool strict = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a == "-o" || a == "--stub") {
+        if (a == "-o" || a == "--stub" || a == "--sign" || a == "--sign-password-file") {
             if (i + 1 == args.size()) return usageError(a + " needs a file name");
-            (a == "-o" ? outPath : stubPath) = args[++i];
+            (a == "-o" ? outPath : a == "--stub" ? stubPath : a == "--sign" ? key.pkcs12 : key.passwordFile) = args[++i];
         } else if (a == "-j") {
             if (i + 1 == args.size()) return usageError("-j needs a number of threads");
             if (!parseThreadCount(args[++i], threads))
                 return usageError("-j takes a number of threads from 1 to 256, not '" + args[i] + "'");
+        } else if (a == "--strict") {
+            strict = true;
         } else if (a.size() > 1 && a[0] == '-') {
             return usageError("unknown option " + a);
         } else if (manifest.empty()) {
@@ -122,6 +131,7 @@ int runBuild(const std::vector<std::string>& args, const char* argv0)
         }
     }
     if (manifest.empty()) return usageError("build needs a manifest");
+    if (!key.passwordFile.empty() && key.pkcs12.empty()) return usageError("--sign-password-file needs --sign");
     if (stubPath.empty()) stubPath = defaultStubPath(argv0);
 
     std::string error, stub;
@@ -129,6 +139,14 @@ int runBuild(const std::vector<std::string>& args, const char* argv0)
     unsigned mode = wbpack::kInstallerMode;
     wbpack::PackageSpec package;
     if (!wbpack::loadPackageSpec(manifest, package, error)) return failure(error);
+    std::vector<std::string> warnings = wbpack::findPackageWarnings(package);
+    for (const std::string& w : warnings) std::fprintf(stderr, "%s: %s: %s\n", kProgram, strict ? "error" : "warning", w.c_str());
+    if (strict && !warnings.empty())
+        return failure("--strict: " + plural(warnings.size(), "warning", "warnings") + ", nothing written");
+    for (const std::string& file : {key.pkcs12, key.passwordFile}) {
+        if (!file.empty() && access(file.c_str(), R_OK) != 0)
+            return failure(file + ": cannot read: " + std::strerror(errno));
+    }
     if (!wbpack::readStubFile(stubPath, stub, error, &mode)) return failure(error);
     std::error_code ec;
     if (fs::equivalent(fs::path(outPath), fs::path(stubPath), ec))
@@ -146,9 +164,12 @@ int runBuild(const std::vector<std::string>& args, const char* argv0)
         progress.report = drawProgressBar;
         progress.context = &bar;
     }
-    bool built = wbpack::buildInstaller(package, stub, outPath, error, progress, mode, threads);
+    bool sign = !key.pkcs12.empty();
+    std::string builtPath = sign ? wbpack::unsignedPath(outPath) : outPath;
+    bool built = wbpack::buildInstaller(package, stub, builtPath, error, progress, mode, threads);
     if (showBar) std::fputc('\n', stderr);
     if (!built) return failure(error);
+    if (sign && !wbpack::signInstaller(builtPath, outPath, key, mode, error)) return failure(error);
     std::printf("%s: %s, %s, %s, %llu bytes of files\n", outPath.c_str(), plural(files, "file", "files").c_str(),
                 plural(dirs, "directory", "directories").c_str(),
                 plural(package.shortcuts.size(), "shortcut", "shortcuts").c_str(),
@@ -158,9 +179,9 @@ int runBuild(const std::vector<std::string>& args, const char* argv0)
 
 // ---- list ---------------------------------------------------------------------------
 
-void printField(const char* label, const std::string& value)
+void printField(const char* label, const std::string& value, std::uint32_t codePage)
 {
-    std::printf("%-18s%s\n", label, wbpack::printable(value).c_str());
+    std::printf("%-18s%s\n", label, wbpack::shownText(value, codePage).c_str());
 }
 
 void printListing(const std::string& path, const wbpack::PackageListing& l)
@@ -168,32 +189,38 @@ void printListing(const std::string& path, const wbpack::PackageListing& l)
     std::printf("Installer:        %s\n", path.c_str());
     if (!l.foundRecord) return;
     std::printf("Package offset:   %lu\n", static_cast<unsigned long>(l.packageOffset));
+    if (l.packageLength == 0)
+        std::printf("Package length:   not recorded (not checked)\n");
+    else
+        std::printf("Package length:   %lu, CRC-32 %08lX\n", static_cast<unsigned long>(l.packageLength),
+                    static_cast<unsigned long>(l.packageCrc));
+    if (l.codePage != 0) std::printf("Code page:        %lu\n", static_cast<unsigned long>(l.codePage));
     if (!l.haveTotal) return;
     std::printf("Package total:    %lu\n", static_cast<unsigned long>(l.packageTotal));
     if (l.blockSizeDigit) std::printf("bzip2 block size: %c\n", l.blockSizeDigit);
     if (!l.haveHeader) return;
     const wbpack::PackageHeader& h = l.header;
-    printField("Product:", h.productName);
-    printField("Install dir:", h.installDir);
-    printField("Run command:", h.runCommand);
-    printField("Web address:", h.webAddress);
-    printField("Publisher:", h.publisher);
+    printField("Product:", h.productName, l.codePage);
+    printField("Install dir:", h.installDir, l.codePage);
+    printField("Run command:", h.runCommand, l.codePage);
+    printField("Web address:", h.webAddress, l.codePage);
+    printField("Publisher:", h.publisher, l.codePage);
     std::printf("Licence text:     %s\n",
                 h.licenceText.empty() ? "none" : plural(h.licenceText.size(), "byte", "bytes").c_str());
 
     std::printf("\nShortcuts: %ld\n", static_cast<long>(l.shortcutCount));
     for (std::size_t i = 0; i < l.shortcuts.size(); ++i) {
         const wbpack::ShortcutSpec& s = l.shortcuts[i];
-        std::printf("%4zu  link:        %s\n", i + 1, wbpack::printable(s.linkPath).c_str());
-        std::printf("      target:      %s\n", wbpack::printable(s.target).c_str());
-        std::printf("      working dir: %s\n", wbpack::printable(s.workingDir).c_str());
-        std::printf("      arguments:   %s\n", wbpack::printable(s.arguments).c_str());
-        std::printf("      description: %s\n", wbpack::printable(s.description).c_str());
+        std::printf("%4zu  link:        %s\n", i + 1, wbpack::shownText(s.linkPath, l.codePage).c_str());
+        std::printf("      target:      %s\n", wbpack::shownText(s.target, l.codePage).c_str());
+        std::printf("      working dir: %s\n", wbpack::shownText(s.workingDir, l.codePage).c_str());
+        std::printf("      arguments:   %s\n", wbpack::shownText(s.arguments, l.codePage).c_str());
+        std::printf("      description: %s\n", wbpack::shownText(s.description, l.codePage).c_str());
     }
 
     std::printf("\n    Length  Name\n----------  ----\n");
     for (const wbpack::ListedEntry& e : l.entries) {
-        std::string name = wbpack::printable(e.path);
+        std::string name = wbpack::shownText(e.path, l.codePage);
         if (e.tag == wbformat::kTagFile)
             std::printf("%10lu  %s\n", static_cast<unsigned long>(e.size), name.c_str());
         else if (e.tag == wbformat::kTagEnterDir)

@@ -2,6 +2,7 @@
 // tree; this file checks its keys and gathers the licence text and the source folder.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -100,11 +101,13 @@ bool readLicence(const fs::path& path, std::string& text, std::string& error)
         error = shown + ": cannot open the licence text: " + std::strerror(errno);
         return false;
     }
-    // Read at most one byte beyond what could fit, to know it is too long.
+    // Read a little beyond what could fit even in UTF-8's longest form, to know it is too
+    // long; the exact limit applies once the text is in the package's code page.
+    const std::size_t most = 4 * wbformat::kMaxCountedString;
     std::string raw;
     char buffer[65536];
     std::size_t got;
-    while (raw.size() <= 2 * wbformat::kMaxCountedString && (got = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+    while (raw.size() <= most && (got = std::fread(buffer, 1, sizeof buffer, f)) > 0)
         raw.append(buffer, got);
     bool readFailed = std::ferror(f) != 0;
     std::fclose(f);
@@ -113,15 +116,31 @@ bool readLicence(const fs::path& path, std::string& text, std::string& error)
         return false;
     }
     text = toCrLf(raw);
-    if (text.size() > wbformat::kMaxCountedString) {
-        error = shown + ": the licence text is " + (raw.size() > 2 * wbformat::kMaxCountedString ? "over " : "") +
-                std::to_string(text.size()) + " bytes with CR LF line ends; a package string holds at most 65535";
+    if (raw.size() > most) {
+        error = shown + ": the licence text is over " + std::to_string(raw.size()) +
+                " bytes; a package string holds at most 65535";
         return false;
     }
     if (text.find('\0') != std::string::npos) {
         error = shown + ": the licence text holds a zero byte; is it a plain text file?";
         return false;
     }
+    return true;
+}
+
+// The manifest's code page: a Windows ANSI code page this system can convert to.
+bool readCodePage(const std::string& text, const std::string& manifestPath, std::uint32_t& codePage,
+                  std::string& error)
+{
+    if (text.empty()) return true;
+    char* end = nullptr;
+    unsigned long value = std::strtoul(text.c_str(), &end, 10);
+    if (*end != '\0' || text[0] < '0' || text[0] > '9' || value > 0xFFFFu || !isAnsiCodePage(value)) {
+        error = manifestPath + ": package: codepage \"" + printable(text) +
+                "\" is not a Windows ANSI code page this system converts to (874, 932, 936, 949, 950, 1250-1258)";
+        return false;
+    }
+    codePage = static_cast<std::uint32_t>(value);
     return true;
 }
 
@@ -171,13 +190,13 @@ bool loadPackageSpec(const std::string& manifestPath, PackageSpec& package, std:
         ok = false;
     }
 
-    std::string licence, source;
+    std::string licence, source, codePage;
     PackageHeader& h = package.header;
     std::vector<ManifestKey> keys = {
         {"product", &h.productName, true, false}, {"installDir", &h.installDir, true, false},
         {"run", &h.runCommand, false, false},     {"website", &h.webAddress, false, false},
         {"publisher", &h.publisher, false, false}, {"licence", &licence, false, false},
-        {"source", &source, true, false},
+        {"source", &source, true, false},         {"codepage", &codePage, false, false},
     };
     if (ok) ok = readKeys(packageBlock, "package", keys, manifestPath, error);
     for (ConfigNode* n = ok ? packageBlock->firstChild : nullptr; n && ok; n = n->nextSibling) {
@@ -192,9 +211,25 @@ bool loadPackageSpec(const std::string& manifestPath, PackageSpec& package, std:
         error = manifestPath + ": package: installDir is empty";
         return false;
     }
-    if (!licence.empty() && !readLicence(besideManifest(manifestPath, licence), h.licenceText, error))
+    package.codePage = wbformat::kDefaultCodePage;
+    if (!readCodePage(codePage, manifestPath, package.codePage, error)) return false;
+    TextLabels labels;
+    labels.fields = manifestPath + ": package: ";
+    labels.sourceDir = besideManifest(manifestPath, source).string();
+    if (!licence.empty()) {
+        labels.licence = besideManifest(manifestPath, licence).string() + ": the licence text";
+        if (!readLicence(besideManifest(manifestPath, licence), h.licenceText, error)) return false;
+    }
+    if (!collectSourceTree(labels.sourceDir, package.entries, error)) return false;
+    // Everything is converted before the format's limits are checked, so that they hold
+    // for the bytes the installer will get.
+    if (!encodePackageSpec(package, labels, error)) return false;
+    if (h.licenceText.size() > wbformat::kMaxCountedString) {
+        error = labels.licence + " is " + std::to_string(h.licenceText.size()) + " bytes in code page " +
+                std::to_string(package.codePage) + " with CR LF line ends; a package string holds at most 65535";
         return false;
-    return collectSourceTree(besideManifest(manifestPath, source).string(), package.entries, error);
+    }
+    return true;
 }
 
 }  // namespace wbpack

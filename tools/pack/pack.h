@@ -52,6 +52,9 @@ PackEntry enterDirEntry(const std::string& name);
 PackEntry leaveDirEntry();
 
 struct PackageSpec {
+    // The Windows code page that every string below is already in; it goes into the
+    // package record, so that list and extract can show the names again.
+    std::uint32_t codePage = 1252;
     PackageHeader header;
     std::vector<ShortcutSpec> shortcuts;
     std::vector<PackEntry> entries;
@@ -77,13 +80,14 @@ bool checkPackageSpec(const PackageSpec& package, std::string& error);
 constexpr unsigned kInstallerMode = 0755;
 
 // Reads a stub and checks that it carries the package offset record exactly once, still
-// unset (0xFFFFFFFF). recordPosition receives the record's byte position. mode, when
+// unset (offset 0xFFFFFFFF, zero length, checksum and code page). recordPosition receives the record's byte position. mode, when
 // given, receives the stub's permission bits (read, write, execute for owner, group and
 // others; not set-user-ID and the like), for the installer file made from it.
 bool readStubFile(const std::string& path, std::string& stub, std::string& error, unsigned* mode = nullptr);
 bool findOffsetRecord(const std::string& stub, std::size_t& recordPosition, std::string& error);
 
-// Writes stub + total + package to outPath. The bytes go to a temporary file beside
+// Writes stub + total + package to outPath, and fills in the record: the offset, the
+// length and CRC-32 of the total and stream, and the package's code page. The bytes go to a temporary file beside
 // outPath that is renamed into place only when everything succeeded, so a refused or
 // failed build never leaves a file behind (nor destroys an older one). The file is
 // created with the permission bits `mode`, less the umask like any new file (ignored on
@@ -107,6 +111,12 @@ std::string encodeHeader(const PackageHeader& header, const std::vector<Shortcut
 std::string encodeFileEntry(const std::string& name, const std::string& data);
 std::string encodeEnterDir(const std::string& name);
 std::string encodeLeaveDir();
+
+// Mistakes the format allows but the user would meet after installing, one line each:
+// a shortcut whose target or working folder lies in the install directory but names
+// nothing in the package; a vmkick.cfg that does not parse, names no info.archive beside
+// it, or holds non-ASCII bytes; no __uninst.exe at the top.
+std::vector<std::string> findPackageWarnings(const PackageSpec& package);
 
 // ---- Manifests and source folders --------------------------------------------------
 
@@ -145,6 +155,9 @@ struct PackageListing {
     bool foundRecord = false;
     std::uint64_t recordPosition = 0;
     std::uint32_t packageOffset = 0;
+    std::uint32_t packageLength = 0;       // 0: attached without a length, not checked
+    std::uint32_t packageCrc = 0;
+    std::uint32_t codePage = 0;            // 0: not recorded
     bool haveTotal = false;
     std::uint32_t packageTotal = 0;
     char blockSizeDigit = 0;  // '1'..'9' when the stream begins with "BZh"
@@ -177,6 +190,45 @@ bool readPackage(PackageInput& input, const ReadOptions& options, PackageListing
                  std::vector<std::string>& problems);
 bool readPackageFile(const std::string& path, const ReadOptions& options, PackageListing& listing,
                      std::vector<std::string>& problems);
+
+// ---- Code pages ---------------------------------------------------------------------
+
+// True for a Windows ANSI code page (874, 932, 936, 949, 950, 1250-1258) that this system
+// can convert to.
+bool isAnsiCodePage(std::uint32_t codePage);
+
+// UTF-8 to the code page. On failure `why` completes a sentence that names the thing
+// ("... holds the character "中" (U+4E2D) at byte 5, which code page 1252 lacks", or
+// "... holds a byte 0xC3 at byte 4 that is not UTF-8").
+bool encodeText(const std::string& utf8, std::uint32_t codePage, std::string& encoded, std::string& why);
+
+// The code page's bytes as UTF-8; false for code page 0 (not recorded) or bytes the code
+// page does not define.
+bool decodeText(const std::string& bytes, std::uint32_t codePage, std::string& utf8);
+
+// A package's text for the terminal: decoded to UTF-8 with control characters escaped, or
+// printable() when it cannot be decoded.
+std::string shownText(const std::string& bytes, std::uint32_t codePage);
+
+// A name as Windows compares file names, ignoring case: letters of the Latin, Greek and
+// Cyrillic scripts folded to lower case (the name decoded from the code page first).
+std::string foldNameCase(const std::string& name, std::uint32_t codePage);
+
+// Valid UTF-8 with its control characters escaped; other bytes as printable() gives them.
+std::string printableUtf8(const std::string& utf8);
+
+// What a failed conversion is blamed on: the prefix of the header and shortcut keys
+// ("package.cfg: package: "), the licence file, and the source folder the entries' paths
+// are shown below.
+struct TextLabels {
+    std::string fields;
+    std::string licence = "licence text";
+    std::string sourceDir;
+};
+
+// Converts every string of a package given in UTF-8 (header, shortcuts, entry names) to
+// package.codePage, so that the format's checks then apply to the bytes that ship.
+bool encodePackageSpec(PackageSpec& package, const TextLabels& labels, std::string& error);
 
 // A name or text as printable ASCII: other bytes become \xNN, so a hostile package
 // cannot write control sequences to the terminal.

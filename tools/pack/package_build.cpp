@@ -83,16 +83,7 @@ static bool windowsAcceptsName(const std::string& name)
     return true;
 }
 
-static std::string foldCase(const std::string& name)
-{
-    std::string folded = name;
-    for (char& c : folded) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return folded;
-}
-
-static bool checkEntryName(const std::string& name, const std::string& dirPath,
+static bool checkEntryName(const std::string& name, const std::string& dirPath, std::uint32_t codePage,
                            std::set<std::string>& seenInDir, std::string& error)
 {
     std::string shortName = name.size() > 60 ? name.substr(0, 60) + "..." : name;
@@ -111,7 +102,7 @@ static bool checkEntryName(const std::string& name, const std::string& dirPath,
     }
     // Windows file names ignore case: a second name that differs only in case would
     // overwrite the first when the package is installed.
-    if (!seenInDir.insert(foldCase(name)).second) {
+    if (!seenInDir.insert(foldNameCase(name, codePage)).second) {
         error = shown + ": another entry there has the same name, ignoring case";
         return false;
     }
@@ -158,7 +149,7 @@ bool checkPackageSpec(const PackageSpec& package, std::string& error)
             continue;
         }
         const std::string& dir = dirPaths.back();
-        if (!checkEntryName(e.name, dir, namesSeen.back(), error)) return false;
+        if (!checkEntryName(e.name, dir, package.codePage, namesSeen.back(), error)) return false;
         std::string path = dir.empty() ? e.name : dir + "/" + e.name;
         if (e.kind == kEntryEnterDir) {
             dirPaths.push_back(path);
@@ -208,6 +199,13 @@ bool findOffsetRecord(const std::string& stub, std::size_t& recordPosition, std:
     if (word != wbformat::kNoPackage) {
         error = "the stub already carries a package (its offset word is " + std::to_string(word) +
                 "); use a bare installer stub";
+        return false;
+    }
+    // A stub whose record is shorter than this builder's would have code or data where
+    // the length, checksum and code page go, and would break when they were written.
+    if (stub.compare(recordPosition + wbformat::kRecordLengthAt, 12, std::string(12, '\0')) != 0) {
+        error = "the package record's length, checksum and code page words are not zero; use a bare "
+                "installer stub built with this version";
         return false;
     }
     // The installer seeks to its package with a signed 32-bit file position.
@@ -266,14 +264,15 @@ static FILE* openOutput(const std::string& outPath, unsigned mode, std::string& 
     std::string tmp = temporaryPath(outPath);
 #ifdef _WIN32
     (void)mode;
-    FILE* f = std::fopen(tmp.c_str(), "wb");
+    FILE* f = std::fopen(tmp.c_str(), "w+b");
 #else
     // Made afresh, so that it gets these permission bits: a temporary file left behind by
     // an interrupted build would keep its own, and a link planted under its name would
     // be followed.
     ::unlink(tmp.c_str());
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode & 0777));
-    FILE* f = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+    // Read and written: the package's checksum is taken from the file once it is complete.
+    int fd = ::open(tmp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode & 0777));
+    FILE* f = fd >= 0 ? ::fdopen(fd, "w+b") : nullptr;
     if (fd >= 0 && f == nullptr) {
         int cause = errno;
         ::close(fd);
@@ -320,6 +319,33 @@ static bool writeStubAndTotal(FILE* f, const std::string& stub, std::size_t reco
               std::fwrite(stub.data() + wordAt + 4, 1, stub.size() - wordAt - 4, f) == stub.size() - wordAt - 4 &&
               std::fwrite(totalBytes.data(), 1, 4, f) == 4;
     if (!ok) error = std::string("cannot write the output file: ") + std::strerror(errno);
+    return ok;
+}
+
+// Reads the package back from the finished file and fills in the record's length,
+// checksum and code page, so that the installer can tell a damaged download before it
+// shows anything. Reading it back keeps the compressor's path free of checksum work.
+static bool sealPackage(FILE* f, std::size_t recordPosition, std::size_t packageOffset, std::uint32_t codePage,
+                        std::string& error)
+{
+    static wbformat::Crc32Table table;
+    std::vector<char> buffer(1 << 20);
+    std::uint64_t length = 0;
+    std::uint32_t crc = 0;
+    bool ok = std::fflush(f) == 0 && std::fseek(f, static_cast<long>(packageOffset), SEEK_SET) == 0;
+    for (std::size_t got; ok && (got = std::fread(buffer.data(), 1, buffer.size(), f)) > 0;) {
+        crc = wbformat::updateCrc32(table, crc, buffer.data(), got);
+        length += got;
+    }
+    ok = ok && !std::ferror(f);
+    if (ok && length > 0xFFFFFFFFu) {
+        error = "the package is " + std::to_string(length) + " bytes compressed; its record holds at most 4294967295";
+        return false;
+    }
+    std::string words = encodeU32(static_cast<std::uint32_t>(length)) + encodeU32(crc) + encodeU32(codePage);
+    ok = ok && std::fseek(f, static_cast<long>(recordPosition + wbformat::kRecordLengthAt), SEEK_SET) == 0 &&
+         std::fwrite(words.data(), 1, words.size(), f) == words.size() && std::fseek(f, 0, SEEK_END) == 0;
+    if (!ok) error = std::string("cannot seal the package in the output file: ") + std::strerror(errno);
     return ok;
 }
 
@@ -390,6 +416,7 @@ bool buildInstaller(const PackageSpec& package, const std::string& stub, const s
         writeEntries(writer, package.entries, total, progress);
         ok = endPackageStream(writer);
         if (!ok) error = writer.error;
+        ok = ok && sealPackage(f, recordPosition, stub.size(), package.codePage, error);
     } else if (writer.failed) {
         error = writer.error;
     }
@@ -414,6 +441,7 @@ bool writeRawInstaller(const std::string& stub, std::uint32_t total, const std::
         writePackageBytes(writer, stream.data(), stream.size());
         ok = endPackageStream(writer);
         if (!ok) error = writer.error;
+        ok = ok && sealPackage(f, recordPosition, stub.size(), wbformat::kDefaultCodePage, error);
     } else if (writer.failed) {
         error = writer.error;
     }

@@ -136,7 +136,10 @@ bool findPackage(Scan& scan)
         if (records++ == 0) {
             l.foundRecord = true;
             l.recordPosition = at;
-            l.packageOffset = readLe32(hit + wbformat::kOffsetMarkerSize);
+            l.packageOffset = readLe32(hit + wbformat::kRecordOffsetAt);
+            l.packageLength = readLe32(hit + wbformat::kRecordLengthAt);
+            l.packageCrc = readLe32(hit + wbformat::kRecordCrcAt);
+            l.codePage = readLe32(hit + wbformat::kRecordCodePageAt);
         }
         scan.inBegin = (hit - scan.in.data()) + 1;
     }
@@ -374,6 +377,14 @@ bool checkName(Scan& scan, const std::string& name, const std::string& dir)
     return false;
 }
 
+// Names are created in UTF-8, as the package's code page spells them; one the code page
+// does not define keeps its bytes.
+std::string extractedName(const Scan& scan, const std::string& name)
+{
+    std::string utf8;
+    return decodeText(name, scan.listing->codePage, utf8) ? utf8 : name;
+}
+
 bool readFileEntry(Scan& scan, const std::string& dir)
 {
     PackageListing& l = *scan.listing;
@@ -388,7 +399,7 @@ bool readFileEntry(Scan& scan, const std::string& dir)
     bool safe = checkName(scan, name, dir);
     FILE* sink = nullptr;
     if (safe && scan.extracting) {
-        fs::path target = scan.extractDirs.back() / fs::path(name);
+        fs::path target = scan.extractDirs.back() / fs::path(extractedName(scan, name));
         sink = std::fopen(target.string().c_str(), "wb");
         if (!sink) {
             addProblem(scan, target.string() + ": cannot create: " + std::strerror(errno));
@@ -419,7 +430,7 @@ bool enterDirectory(Scan& scan, std::vector<std::string>& dirs)
     scan.listing->entries.push_back({wbformat::kTagEnterDir, path, 0});
     ++scan.listing->directoryCount;
     if (checkName(scan, name, dir) && scan.extracting) {
-        fs::path target = scan.extractDirs.back() / fs::path(name);
+        fs::path target = scan.extractDirs.back() / fs::path(extractedName(scan, name));
         std::error_code ec;
         if (!fs::is_directory(target, ec) && !fs::create_directory(target, ec)) {
             addProblem(scan, target.string() + ": cannot create the folder" + (ec ? ": " + ec.message() : ""));
@@ -528,6 +539,41 @@ bool prepareExtraction(Scan& scan)
     return true;
 }
 
+// The installer's own check: the recorded length of bytes from the offset, and their
+// CRC-32. Read apart from the scan, which has passed the offset before it knows it.
+void checkPackageSum(Scan& scan)
+{
+    const PackageListing& l = *scan.listing;
+    if (!l.foundRecord || l.packageOffset == wbformat::kNoPackage || l.packageLength == 0) return;
+    PackageInput& input = *scan.input;
+    wbformat::Crc32Table table{};
+    std::uint32_t crc = 0;
+    std::uint64_t covered = 0;
+    if (input.file) {
+        std::vector<char> buffer(1 << 20);
+        if (std::fseek(input.file, static_cast<long>(l.packageOffset), SEEK_SET) != 0) return;
+        while (covered < l.packageLength) {
+            std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), l.packageLength - covered));
+            std::size_t got = std::fread(buffer.data(), 1, want, input.file);
+            crc = wbformat::updateCrc32(table, crc, buffer.data(), got);
+            covered += got;
+            if (got < want) break;
+        }
+    } else if (l.packageOffset < input.size) {
+        covered = std::min<std::uint64_t>(l.packageLength, input.size - l.packageOffset);
+        crc = wbformat::updateCrc32(table, crc, input.bytes + l.packageOffset, static_cast<std::size_t>(covered));
+    }
+    if (covered < l.packageLength) {
+        addProblem(scan, "the file ends " + std::to_string(covered) + " bytes into the package, whose record says " +
+                             std::to_string(l.packageLength) + ": the installer is incomplete");
+    } else if (crc != l.packageCrc) {
+        char text[96];
+        std::snprintf(text, sizeof text, "the package's CRC-32 is %08X, its record says %08X: the installer is damaged",
+                      static_cast<unsigned>(crc), static_cast<unsigned>(l.packageCrc));
+        addProblem(scan, text);
+    }
+}
+
 }  // namespace
 
 std::string printable(const std::string& text)
@@ -562,6 +608,7 @@ bool readPackage(PackageInput& input, const ReadOptions& options, PackageListing
             readEntries(scan);
         }
         if (scan.streamEnded) countTrailingBytes(scan);
+        checkPackageSum(scan);
     } catch (const std::exception& e) {
         addProblem(scan, std::string("reading stopped: ") + e.what());
     }
