@@ -340,7 +340,8 @@ std::string unixPath(const std::string& windowsPath)
 // a host script (tests/e2e/installer.cmake) that Wine starts like a Windows program.
 std::string hostNames(const std::string& folder)
 {
-    std::string list = folder + "-host-names.txt";
+    // A name of its own for each listing: a list left by an earlier run is never taken.
+    std::string list = folder + "-host-names-" + std::to_string(GetTickCount64()) + ".txt";
     std::string dir = unixPath(folder), out = unixPath(list);
     if (dir.empty() || out.empty()) return "(no host path)";
     ui::Process lister;
