@@ -25,6 +25,12 @@ namespace {
 // reach means everything is created.
 constexpr int kNotSkipping = INT_MAX;
 
+// Windows takes a window whose thread has not looked at its queue for five seconds for
+// hung, and freezes what it shows; looking this often keeps well clear of that.
+constexpr DWORD kQueueLookPeriodMs = 50;
+// A process ended part-way leaves the log of at most this long ago.
+constexpr DWORD kLogRewritePeriodMs = 1000;
+
 // Where the entry stream stands. The current directory and the running path move
 // together; below a directory that could not be entered only the running path moves (and
 // the entries are consumed), so both are in step again once that directory is left.
@@ -36,27 +42,33 @@ struct EntryWalk {
     bool damaged;               // the stream broke off or broke the format
 };
 
-std::string currentDirectory()
-{
-    char* cwd = _getcwd(nullptr, 0);
-    std::string dir = cwd ? cwd : "";
-    std::free(cwd);
-    return dir;
-}
-
 bool isSkipping(const EntryWalk& walk)
 {
     return walk.depth >= walk.skipFrom;
 }
 
-// Makes installDir absolute and gives it its trailing backslash. A relative one is fixed
-// against the current directory now, where the walk would build it anyway, so that the
-// log, the notice and the run command all name the folder that was really used.
-void prepareInstallDir()
+// The install directory as Windows resolves it: a relative or drive-relative one against
+// the current directories now, where the walk would build it anyway, with "." and ".."
+// components removed. Only so do the log, the notice, the run command's folder and the
+// registration all name the folder that is really used.
+std::string fullInstallDir(const char* installDir)
 {
-    std::string current;
-    if (!isAbsoluteInstallDir(installerState.installDir)) current = currentDirectory();
-    std::string dir = preparedInstallDir(installerState.installDir, current);
+    // An empty text names no folder; the current directory is where its walk would stay.
+    const char* given = installDir[0] != '\0' ? installDir : ".";
+    DWORD size = GetFullPathNameA(given, 0, nullptr, nullptr);
+    if (size == 0) return installDir;
+    std::string full(size, '\0');
+    DWORD length = GetFullPathNameA(given, size, &full[0], nullptr);
+    if (length == 0 || length >= size) return installDir;
+    full.resize(length);
+    return full;
+}
+
+// installDir becomes the folder the walk reaches, with its trailing backslash.
+void setInstallDir(const std::string& reached)
+{
+    std::string dir = reached.empty() ? std::string(installerState.installDir) : reached;
+    if (dir.empty() || dir.back() != '\\') dir += '\\';
     if (dir == installerState.installDir) return;
     char* text = joinText(dir.c_str(), "");
     if (!text) return;
@@ -64,31 +76,63 @@ void prepareInstallDir()
     installerState.installDir = text;
 }
 
-// One component of the install directory: a drive switches to that drive's root, any
-// other name is entered, and created first when it does not exist.
-bool enterWalkComponent(const std::string& component)
+// A root is changed to (a drive or a share cannot be made); a folder is entered, and
+// created first when it does not exist.
+bool takeWalkStep(const WalkStep& step)
 {
-    if (component.back() == ':') return _chdir((component.substr(0, 2) + "\\").c_str()) == 0;
-    if (_chdir(component.c_str()) == 0) return true;
-    _mkdir(component.c_str());
-    return _chdir(component.c_str()) == 0;
+    if (step.root) return _chdir(step.text.c_str()) == 0;
+    if (_chdir(step.text.c_str()) == 0) return true;
+    _mkdir(step.text.c_str());
+    return _chdir(step.text.c_str()) == 0;
 }
 
-// Walks from the first component of installDir to its last, creating what is missing.
-// Stops at the first component it cannot enter: going on would create the rest of the
-// path, and then the files, in whatever directory it was left in.
-bool enterInstallDir()
+// Stops at the first step it cannot take: going on would create the rest of the path, and
+// then the files, in whatever directory it was left in. A walk without a root of its own
+// would build below the current directory, not where the log says.
+bool enterInstallDir(const InstallWalk& walk)
 {
-    std::string component;
-    for (const char* p = installerState.installDir; *p; ++p) {
-        if (*p != '\\') {
-            component += *p;
-            continue;
-        }
-        if (!component.empty() && !enterWalkComponent(component)) return false;
-        component.clear();
+    if (walk.steps.empty() || !walk.steps.front().root) return false;
+    for (const WalkStep& step : walk.steps) {
+        if (!takeWalkStep(step)) return false;
     }
     return true;
+}
+
+// Called after every chunk of file data and every entry; one clock read unless a period
+// has passed. Looking at the queue without removing anything is what tells Windows the
+// window is alive; input stays queued and is dropped when the engine ends. Messages that
+// other threads send are handled during the look, and the main window ignores commands
+// and close requests while the engine runs. The log on disk is kept current so that an
+// installation ended part-way (the task ended, the power lost) can still be removed.
+void tendInstallation()
+{
+    InstallerState& s = installerState;
+    DWORD now = GetTickCount();
+    if (now - s.queueLookedAt >= kQueueLookPeriodMs) {
+        MSG message;
+        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
+        s.queueLookedAt = now;
+    }
+    if (now - s.logWrittenAt >= kLogRewritePeriodMs) {
+        std::string path = std::string(s.installDir) + wbformat::kUninstallLogName;
+        writeUninstallLog(path.c_str());
+        s.logWrittenAt = now;
+    }
+}
+
+// Clicks and keys that arrived while the engine ran were meant for a window that could not
+// act on them; handled now, a click on the button or Alt+F4 would end the dialogue after
+// the fact.
+void discardQueuedInput()
+{
+    const UINT ranges[][2] = {{WM_KEYFIRST, WM_KEYLAST},
+                              {WM_MOUSEFIRST, WM_MOUSELAST},
+                              {WM_NCMOUSEMOVE, WM_NCXBUTTONDBLCLK}};
+    MSG message;
+    for (const auto& range : ranges) {
+        while (PeekMessageA(&message, nullptr, range[0], range[1], PM_REMOVE)) {
+        }
+    }
 }
 
 // Reads size bytes of file data in chunks and writes them to out while out is usable.
@@ -105,6 +149,7 @@ void copyFileData(FILE* out, std::uint32_t size, ExtractResult& result)
         remaining -= got;
         installerState.bytesWritten += got;
         drawProgress();
+        tendInstallation();
         if (got != chunk) {
             result.streamBroken = true;
             return;
@@ -112,30 +157,42 @@ void copyFileData(FILE* out, std::uint32_t size, ExtractResult& result)
     }
 }
 
+// Fills an open file (with none, only consumes the data) and closes it.
+void fillFile(FILE* out, std::uint32_t size, ExtractResult& result)
+{
+    copyFileData(out, size, result);
+    if (out && !closeWrittenFile(out)) result.writeFailed = true;
+}
+
 bool replayFileEntry(EntryWalk& walk)
 {
     unsigned char sizeBytes[4];
     if (readPackageBytes(sizeBytes, sizeof sizeBytes) != sizeof sizeBytes) return false;
     std::uint32_t size = littleEndian32(sizeBytes);
-    char* name = readCountedString();
+    std::uint32_t length = 0;
+    char* name = readCountedString(&length);
     if (!name) return false;
-    if (!wbformat::isSafeEntryName(name, std::strlen(name))) {
+    if (!wbformat::isSafeEntryName(name, length)) {
         std::free(name);
         return false;
     }
     std::string path = walk.runningPath + name;
     ExtractResult result = {false, false, false};
     if (isSkipping(walk)) {
-        copyFileData(nullptr, size, result);
+        fillFile(nullptr, size, result);
         noteInstallFailure(path.c_str());
     } else {
-        result = extractFile(size, name);
         bool isUninstaller = std::strcmp(name, wbformat::kUninstallerName) == 0;
+        FILE* out = std::fopen(name, "wb");
+        result.created = out != nullptr;
         // A file the installer did not create must never reach the log: the uninstaller
-        // would delete whatever stands there. The uninstaller itself is never logged.
+        // would delete whatever stands there. One it created is logged at once, so that a
+        // log written while its data still arrives names it. The uninstaller itself is
+        // never logged.
         if (result.created && !isUninstaller) {
             logUninstallRecord(wbformat::kLogFile, walk.runningPath.c_str(), name);
         }
+        fillFile(out, size, result);
         if (!result.created || result.writeFailed) noteInstallFailure(path.c_str());
         if (isUninstaller && walk.depth == 0 && result.created && !result.writeFailed && !result.streamBroken) {
             walk.uninstallerExtracted = true;
@@ -147,9 +204,10 @@ bool replayFileEntry(EntryWalk& walk)
 
 bool replayEnterEntry(EntryWalk& walk)
 {
-    char* name = readCountedString();
+    std::uint32_t length = 0;
+    char* name = readCountedString(&length);
     if (!name) return false;
-    if (!wbformat::isSafeEntryName(name, std::strlen(name))) {
+    if (!wbformat::isSafeEntryName(name, length)) {
         std::free(name);
         return false;
     }
@@ -201,8 +259,10 @@ void replayEntries(EntryWalk& walk)
         if (installerState.readError != BZ_OK) {
             // A tag that arrives with the end of the stream is acted upon only when it
             // needs no fields: a file or directory entry without its fields is cut short.
+            // A leave at the install directory is damage wherever it stands.
             bool cutShort = got == 1 && (tag == wbformat::kTagFile || tag == wbformat::kTagEnterDir);
-            if (installerState.readError != BZ_STREAM_END || cutShort) walk.damaged = true;
+            bool leavesHome = got == 1 && tag == wbformat::kTagLeaveDir && walk.depth == 0;
+            if (installerState.readError != BZ_STREAM_END || cutShort || leavesHome) walk.damaged = true;
             return;
         }
         bool sound = true;
@@ -218,6 +278,7 @@ void replayEntries(EntryWalk& walk)
             walk.damaged = true;
             return;
         }
+        tendInstallation();
     }
 }
 
@@ -236,47 +297,56 @@ ExtractResult extractFile(std::uint32_t size, const char* name)
     ExtractResult result = {false, false, false};
     FILE* out = std::fopen(name, "wb");
     result.created = out != nullptr;
-    copyFileData(out, size, result);
-    if (out && !closeWrittenFile(out)) result.writeFailed = true;
+    fillFile(out, size, result);
     return result;
 }
 
 void runInstallation()
 {
     InstallerState& s = installerState;
-    prepareInstallDir();
+    InstallWalk plan = planInstallWalk(fullInstallDir(s.installDir));
+    setInstallDir(plan.reached);
     logUninstallRecord(wbformat::kLogInstallRoot, "", s.installDir);
+    // installDir loses its trailing backslash at the end; the directory is entered and the
+    // log written with it, which for a drive's root names the root and not the drive's
+    // current directory.
+    std::string homeWithBackslash = s.installDir;
+    std::string home = homeWithBackslash.substr(0, homeWithBackslash.size() - 1);
+
+    if (!enterInstallDir(plan)) {
+        // Nothing is put in place: no files, no links to a folder that is not there, no
+        // entry in the list of installed programs.
+        s.installDir[home.size()] = '\0';
+        discardQueuedInput();
+        s.installStopped = 1;
+        std::string text = "The install folder `" + home + "' cannot be created.\n\nNothing has been installed.";
+        showSetupMessage(text.c_str(), MB_ICONERROR);
+        return;
+    }
 
     EntryWalk walk = {s.installDir, 0, kNotSkipping, false, false};
-    std::string home = s.installDir;
-    home.pop_back();
-    if (!enterInstallDir()) {
-        // Nothing can be put in place; the stream is still read through, so that a damaged
-        // package is told apart and the progress bar reaches its end.
-        noteInstallFailure(home.c_str());
-        walk.skipFrom = 0;
-    }
+    s.queueLookedAt = GetTickCount();
+    s.logWrittenAt = s.queueLookedAt;
     replayEntries(walk);
-
     if (!walk.damaged) createShortcuts();
+    discardQueuedInput();
 
-    // installDir loses its trailing backslash; the directory is entered with it, which
-    // for a drive's root names the root and not the drive's current directory.
-    std::string homeWithBackslash = s.installDir;
-    s.installDir[std::strlen(s.installDir) - 1] = '\0';
-    bool atHome = _chdir(homeWithBackslash.c_str()) == 0;
-    if (!atHome || !writeUninstallLog(wbformat::kUninstallLogName)) {
-        noteInstallFailure((home + "\\" + wbformat::kUninstallLogName).c_str());
-    }
+    s.installDir[home.size()] = '\0';
+    _chdir(homeWithBackslash.c_str());
+    std::string logPath = homeWithBackslash + wbformat::kUninstallLogName;
+    bool logWritten = writeUninstallLog(logPath.c_str());
+    if (!logWritten) noteInstallFailure(logPath.c_str());
 
     if (walk.damaged) {
         // Whatever was written stays logged so that it can be removed, but a package that
         // broke off is no completed installation.
         s.packageDamaged = 1;
+        s.installStopped = 1;
         showSetupMessage("Data error", MB_ICONERROR);
         return;
     }
-    if (walk.uninstallerExtracted) {
+    // The entry points at the uninstaller, which removes nothing without its log.
+    if (walk.uninstallerExtracted && logWritten) {
         std::string command = "\"" + home + "\\" + wbformat::kUninstallerName + "\"";
         registerUninstaller(s.productName, command.c_str(), s.webAddress, s.publisher);
     }

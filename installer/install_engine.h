@@ -4,10 +4,13 @@
 
 #include <cstdint>
 
-// Runs the whole installation, once, inside the Install button's command. On return the
-// current directory is the install directory and installDir has no trailing backslash.
-// A sound package ends with the button reading "Completed" and installDone set; a damaged
-// one ends early with packageDamaged set, after the "Data error" box.
+// Runs the whole installation, once, inside the Install button's command. installDir
+// becomes the full path of the folder the walk reaches, which on return has no trailing
+// backslash and is the current directory. A sound package ends with the button reading
+// "Completed" and installDone set. A damaged one ends early with packageDamaged and
+// installStopped set, after the "Data error" box; an install folder that cannot be entered
+// ends it with installStopped set, after a box that names the folder, with nothing
+// installed.
 void runInstallation();
 
 // What became of one file entry.

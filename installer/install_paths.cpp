@@ -1,25 +1,56 @@
 #include "installer/install_paths.h"
 
-bool isAbsoluteInstallDir(const std::string& installDir)
+namespace {
+
+bool isDriveComponent(const std::string& component)
 {
-    return installDir.size() >= 2 && installDir[1] == ':';
+    char c = component.size() == 2 ? component[0] : '\0';
+    return ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) && component[1] == ':';
 }
 
-std::string preparedInstallDir(const std::string& installDir, const std::string& currentDir)
+// Where the path's own root ends: after "C:" or after "\\server\share\"; 0 for a path
+// without one.
+std::size_t rootLength(const std::string& path)
 {
-    std::string dir;
-    if (isAbsoluteInstallDir(installDir)) {
-        dir = installDir;
-    } else {
-        // Leading backslashes are empty components, which the walk skips: "\Apps" and
-        // "Apps" both end up below the current directory.
-        std::size_t start = installDir.find_first_not_of('\\');
-        dir = currentDir;
-        if (dir.empty() || dir.back() != '\\') dir += '\\';
-        if (start != std::string::npos) dir += installDir.substr(start);
+    if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') {
+        std::size_t server = path.find('\\', 2);
+        if (server == std::string::npos) return path.size();
+        std::size_t share = path.find('\\', server + 1);
+        return share == std::string::npos ? path.size() : share + 1;
     }
-    if (dir.empty() || dir.back() != '\\') dir += '\\';
-    return dir;
+    if (path.size() >= 2 && isDriveComponent(path.substr(0, 2))) return 2;
+    return 0;
+}
+
+void startAtRoot(InstallWalk& walk, std::string root)
+{
+    if (root.back() != '\\') root += '\\';
+    walk.steps.push_back({true, root});
+    walk.reached = root;
+}
+
+}  // namespace
+
+InstallWalk planInstallWalk(const std::string& fullDir)
+{
+    InstallWalk walk;
+    std::size_t start = rootLength(fullDir);
+    if (start != 0) startAtRoot(walk, fullDir.substr(0, start));
+    std::string component;
+    for (std::size_t i = start; i <= fullDir.size(); ++i) {
+        if (i < fullDir.size() && fullDir[i] != '\\') {
+            component += fullDir[i];
+            continue;
+        }
+        if (isDriveComponent(component)) {
+            startAtRoot(walk, component);
+        } else if (!component.empty()) {
+            walk.steps.push_back({false, component});
+            walk.reached += component + '\\';
+        }
+        component.clear();
+    }
+    return walk;
 }
 
 void leaveRunningPath(std::string& runningPath)

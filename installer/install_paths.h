@@ -3,14 +3,29 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
-// True when the install directory names its drive (C:\Tools\App); anything else is taken
-// below the current directory, as the walk into the install directory would build it.
-bool isAbsoluteInstallDir(const std::string& installDir);
+// One step of the walk into the install directory: a root to change to (a drive's "Q:\" or
+// a share's "\\server\share\"), which cannot be created, or a folder name to enter, created
+// first when it is missing.
+struct WalkStep {
+    bool root;
+    std::string text;
+};
 
-// The install directory as the engine uses it: absolute (a relative one is joined to
-// currentDir with exactly one backslash between them) and ending with a backslash.
-std::string preparedInstallDir(const std::string& installDir, const std::string& currentDir);
+// The walk into an install directory that is already a full path. `reached` is the folder
+// the walk ends in, with a trailing backslash: the install directory from then on, which
+// every logged path, the notice and the registration name.
+struct InstallWalk {
+    std::vector<WalkStep> steps;
+    std::string reached;
+};
+
+// Splits a full install directory into the walk's steps. A share's root is one step, as
+// its server and share name are no folders of their own; a drive component further on
+// (C:\a\Q:\b) starts the walk again at that drive's root, so the walk reaches Q:\b\.
+// Empty components (doubled backslashes) change nothing.
+InstallWalk planInstallWalk(const std::string& fullDir);
 
 // Leaves one directory: drops the running path's final backslash and the component before
 // it, so C:\A\d\e\ becomes C:\A\d\.

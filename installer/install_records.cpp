@@ -1,5 +1,7 @@
 #include "installer/install_records.h"
 
+#include <windows.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -46,11 +48,16 @@ bool writeUninstallLog(const char* path)
     for (const LogRecord* r = installerState.uninstallLog; r; r = r->next) {
         if (!appendLogRecordBytes(bytes, r->type, r->path)) complete = false;
     }
-    FILE* out = std::fopen(path, "wb");
+    std::string temporary = std::string(path) + ".new";
+    FILE* out = std::fopen(temporary.c_str(), "wb");
     if (!out) return false;
     bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
     if (!closeWrittenFile(out)) written = false;
-    return written && complete;
+    if (!written || !MoveFileExA(temporary.c_str(), path, MOVEFILE_REPLACE_EXISTING)) {
+        DeleteFileA(temporary.c_str());
+        return false;
+    }
+    return complete;
 }
 
 void noteInstallFailure(const char* path)

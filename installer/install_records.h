@@ -8,8 +8,11 @@
 // Pushes a record (type, prefix followed by name) onto the head of the uninstall log.
 void logUninstallRecord(int type, const char* prefix, const char* name);
 
-// Writes the uninstall log to path, newest record first. False when the file could not be
-// created or written completely.
+// Writes the uninstall log to path, newest record first, the install root last: the
+// records so far while the installation runs, all of them at its end. The bytes go to a
+// temporary file beside path that is then moved over it, so that a process ended part-way
+// leaves the previous log or the new one, never half of one. False when the log could not
+// be written completely; path then keeps what it held.
 bool writeUninstallLog(const char* path);
 
 // Counts an item that could not be installed and remembers the first one's path, for the

@@ -65,6 +65,17 @@ struct InstallerState {
     unsigned failedCount;
     char* firstFailedPath;
     int packageDamaged;
+
+    // The engine runs once: set when Install starts it, whatever happens after. Stopped:
+    // it ended without completing (a damaged package, an install folder it could not
+    // enter), which it has reported; the dialogue then ends with exit status 1.
+    int installStarted;
+    int installStopped;
+
+    // GetTickCount when the engine last looked at its message queue and last wrote the
+    // uninstall log, so that both happen at their pace and cost one clock read otherwise.
+    DWORD queueLookedAt;
+    DWORD logWrittenAt;
 };
 
 extern InstallerState installerState;

@@ -32,7 +32,17 @@ void paintMainWindow(HWND window)
     ReleaseDC(window, dc);
 }
 
+// While the engine runs, messages that other threads send are handled when it looks at
+// its queue, and a message box it shows runs a loop of its own.
+bool installationRunning()
+{
+    const InstallerState& s = installerState;
+    return s.installStarted && !s.installDone && !s.installStopped;
+}
+
 // The button starts the installation; once it is done the same button ends the dialogue.
+// Any other command does nothing: the package's stream can be read only once, and a second
+// run inside the first would log the install folder twice.
 LRESULT commandMainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     InstallerState& s = installerState;
@@ -40,6 +50,8 @@ LRESULT commandMainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPara
         PostQuitMessage(0);
         return 0;
     }
+    if (s.installStarted) return 0;
+    s.installStarted = 1;
     HDC dc = GetDC(window);
     RECT client;
     GetClientRect(window, &client);
@@ -51,8 +63,9 @@ LRESULT commandMainWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     EnableWindow(s.installButton, FALSE);
     SetWindowTextA(s.installButton, "Installing...");
     runInstallation();
-    // A damaged package has been reported; there is nothing left to do but end.
-    if (s.packageDamaged) PostQuitMessage(0);
+    // A damaged package or an unusable install folder has been reported; there is nothing
+    // left to do but end.
+    if (s.installStopped) PostQuitMessage(0);
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
@@ -92,6 +105,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 {
     switch (message) {
     case WM_CLOSE:
+        // Closing part-way would leave an installation nobody finished; it is refused
+        // until the engine has ended.
+        if (installationRunning()) return 0;
         PostQuitMessage(0);
         break;
     case WM_PAINT:

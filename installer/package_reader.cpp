@@ -111,11 +111,11 @@ std::uint32_t readPackageBytes(void* dest, std::uint32_t count)
     return got > 0 ? static_cast<std::uint32_t>(got) : 0;
 }
 
-char* readCountedString()
+char* readCountedString(std::uint32_t* length)
 {
-    unsigned char length[2];
-    if (readPackageBytes(length, sizeof length) != sizeof length) return nullptr;
-    std::uint32_t n = static_cast<std::uint32_t>(length[0]) | static_cast<std::uint32_t>(length[1]) << 8;
+    unsigned char lengthBytes[2];
+    if (readPackageBytes(lengthBytes, sizeof lengthBytes) != sizeof lengthBytes) return nullptr;
+    std::uint32_t n = static_cast<std::uint32_t>(lengthBytes[0]) | static_cast<std::uint32_t>(lengthBytes[1]) << 8;
     char* text = static_cast<char*>(std::malloc(n + 1));
     if (!text) return nullptr;
     if (readPackageBytes(text, n) != n) {
@@ -123,6 +123,7 @@ char* readCountedString()
         return nullptr;
     }
     text[n] = '\0';
+    if (length) *length = n;
     return text;
 }
 

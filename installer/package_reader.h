@@ -30,8 +30,10 @@ std::uint32_t packageOffset();
 std::uint32_t packageRecordWord(std::size_t at);
 
 // Reads one counted string from the package reader. Returns a new zero-terminated text of
-// n + 1 bytes that the caller frees, or nullptr when the string did not arrive whole.
-char* readCountedString();
+// n + 1 bytes that the caller frees, or nullptr when the string did not arrive whole. With
+// length, n is stored there: a zero byte inside the text would end it early for every
+// function that takes it, so whoever must refuse such a text needs the counted length.
+char* readCountedString(std::uint32_t* length = nullptr);
 
 // Reads up to count bytes of the package into dest and returns how many arrived; fewer
 // than count means the stream is damaged or cut short. readError keeps the reader's

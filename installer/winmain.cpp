@@ -62,5 +62,5 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     CoUninitialize();
     // A damaged package, or anything that could not be put in place, must not look like
     // a clean installation to whoever started the installer.
-    return (s.packageDamaged || s.failedCount != 0) ? 1 : 0;
+    return (s.packageDamaged || s.installStopped || s.failedCount != 0) ? 1 : 0;
 }

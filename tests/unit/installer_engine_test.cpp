@@ -50,12 +50,14 @@ struct Recorded {
 
 Recorded recorded;
 std::function<void()> shortcutPhaseWork;
+std::function<void()> redrawWork;
 
 }  // namespace
 
 void drawProgress()
 {
     recorded.redraws.push_back(installerState.bytesWritten);
+    if (redrawWork) redrawWork();
 }
 
 void showSetupMessage(const char* text, UINT icon)
@@ -171,6 +173,7 @@ void resetInstaller()
     s.packageTotal = 1;
     recorded = Recorded();
     shortcutPhaseWork = nullptr;
+    redrawWork = nullptr;
 }
 
 // ---- Fixture -------------------------------------------------------------------------
@@ -442,6 +445,20 @@ TEST_F(Engine, UninstallerIsExtractedButNeverLoggedAndThenRegistered)
     install(headerBytes(other) + encodeEnterDir("d") + encodeFileEntry("__uninst.exe", "x") + encodeLeaveDir());
     EXPECT_TRUE(exists(other + "\\d\\__uninst.exe"));
     EXPECT_TRUE(recorded.registrations.empty());
+
+    // Only with its log: a folder in the log's place keeps the log from being written, and
+    // an entry would point at an uninstaller that can remove nothing.
+    restart();
+    std::string noLog = root + "\\nolog";
+    fs::create_directories(noLog + "\\__uninst.dat");
+    install(headerBytes(noLog) + encodeFileEntry("__uninst.exe", "MZ"));
+    EXPECT_TRUE(recorded.registrations.empty());
+    EXPECT_EQ(recorded.messages,
+              (std::vector<std::pair<std::string, UINT>>{
+                  {"Some files could not be installed (1 in all). The first was:\n\n" + noLog + "\\__uninst.dat",
+                   MB_ICONWARNING}}));
+    EXPECT_EQ(listing(noLog), (std::vector<std::string>{"__uninst.dat", "__uninst.exe"}));
+    EXPECT_TRUE(isDirectory(noLog + "\\__uninst.dat"));
 }
 
 TEST_F(Engine, UnknownTagsAreSkippedAlone)
@@ -523,20 +540,32 @@ TEST_F(Engine, TrailingBackslashIsAddedOrKeptAndDroppedAtTheEnd)
     }
 }
 
-TEST_F(Engine, RelativeInstallDirIsMadeAbsoluteAgainstTheCurrentDirectory)
+TEST_F(Engine, InstallDirBecomesTheFullPathOfTheFolderUsed)
 {
-    install(headerBytes("rel\\dir") + encodeFileEntry("f", "F"));
-    std::string dir = root + "\\rel\\dir";
-    EXPECT_STREQ(installerState.installDir, dir.c_str());
-    EXPECT_EQ(logRecords(), (Records{{0, dir + "\\f"}, {3, dir + "\\"}}));
-    EXPECT_EQ(readFile(dir + "\\__uninst.dat"), logFileBytes(logRecords()));
-    EXPECT_EQ(currentDir(), dir);
-
-    // A leading backslash is an empty component: still below the current directory.
-    restart();
-    install(headerBytes("\\lead") + encodeFileEntry("f", "G"));
-    EXPECT_STREQ(installerState.installDir, (root + "\\lead").c_str());
-    EXPECT_EQ(readFile(root + "\\lead\\f"), "G");
+    // Relative, drive-relative, with "." and ".." parts, relative to the drive's root: each
+    // is resolved against the current directory (the test's folder on C:), and the log, the
+    // final directory and installDir all name the folder that was used.
+    std::string below = root.substr(2);   // the test's folder without its drive
+    const std::pair<std::string, std::string> forms[] = {
+        {"rel\\dir", root + "\\rel\\dir"},
+        {"C:drel\\", root + "\\drel"},
+        {".\\x\\..\\dots\\.", root + "\\dots"},
+        {root + "\\y\\..\\up", root + "\\up"},
+        {below + "\\rooted", root + "\\rooted"},
+    };
+    for (const auto& form : forms) {
+        restart();
+        SCOPED_TRACE(form.first);
+        install(headerBytes(form.first) + encodeFileEntry("f", "F"));
+        const std::string& dir = form.second;
+        EXPECT_STREQ(installerState.installDir, dir.c_str());
+        EXPECT_EQ(logRecords(), (Records{{0, dir + "\\f"}, {3, dir + "\\"}}));
+        EXPECT_EQ(readFile(dir + "\\__uninst.dat"), logFileBytes(logRecords()));
+        EXPECT_EQ(currentDir(), dir);
+        EXPECT_EQ(installerState.installDone, 1);
+    }
+    // The walk never passes through the folders that ".." leaves.
+    EXPECT_EQ(listing(root), (std::vector<std::string>{"dots", "drel", "rel", "rooted", "up"}));
 }
 
 TEST_F(Engine, MissingParentsAreCreatedLevelByLevelAndNotLogged)
@@ -614,6 +643,21 @@ TEST_F(Engine, DriveComponentSwitchesToThatDrivesRoot)
     EXPECT_FALSE(exists(onC + "\\deep\\inst"));
     EXPECT_EQ(logRecords(), (Records{{0, "Q:\\inst\\app\\f"}, {3, "Q:\\inst\\app\\"}}));
     EXPECT_EQ(readFile(onC + "\\inst\\app\\__uninst.dat"), logFileBytes(logRecords()));
+
+    // A drive inside the path starts the walk again; from there on the folder reached is
+    // the install directory, which the log names and the engine returns to.
+    restart();
+    install(headerBytes(root + "\\pre\\Q:\\later\\app") + encodeEnterDir("d") + encodeFileEntry("g", "G") +
+            encodeLeaveDir());
+    EXPECT_TRUE(isDirectory(root + "\\pre"));
+    EXPECT_EQ(readFile(onC + "\\later\\app\\d\\g"), "G");
+    EXPECT_STREQ(installerState.installDir, "Q:\\later\\app");
+    EXPECT_EQ(logRecords(), (Records{{0, "Q:\\later\\app\\d\\g"}, {1, "Q:\\later\\app\\d"},
+                                     {3, "Q:\\later\\app\\"}}));
+    EXPECT_EQ(readFile(onC + "\\later\\app\\__uninst.dat"), logFileBytes(logRecords()));
+    EXPECT_EQ(currentDir(), "Q:\\later\\app");
+    EXPECT_EQ(installerState.installDone, 1);
+    EXPECT_EQ(installerState.failedCount, 0u);
     _chdir("C:\\");
     unmapDrive('Q');
 }
@@ -673,7 +717,8 @@ TEST_F(DamagedPackage, UnsafeNamesStopTheInstallation)
                                    std::string("a/b"), std::string("C:x"), std::string("..\\..\\escape"),
                                    std::string("..."), std::string(". "), std::string(".. "), std::string(" "),
                                    std::string(". . ."), std::string("a."), std::string("b "), std::string("CON"),
-                                   std::string("nul.txt"), std::string("Com1"), std::string("LPT9.log")}) {
+                                   std::string("nul.txt"), std::string("Com1"), std::string("LPT9.log"),
+                                   std::string("a\0b", 3), std::string("x\0", 2)}) {
         for (bool asDirectory : {false, true}) {
             restart();
             std::error_code ec;
@@ -706,6 +751,11 @@ TEST_F(DamagedPackage, LeaveAtTheInstallDirectoryStopsTheInstallation)
             encodeLeaveDir() + encodeFileEntry("outside", "2"));
     expectReportedAsDamaged(dir, {{0, dir + "\\a"}, {1, dir + "\\d"}, {3, dir + "\\"}});
     EXPECT_EQ(listing(root), (std::vector<std::string>{"inst"}));
+
+    // Also as the stream's very last byte, which arrives with the end of the stream.
+    restart();
+    install(headerBytes(dir) + encodeFileEntry("b", "2") + encodeLeaveDir());
+    expectReportedAsDamaged(dir, {{0, dir + "\\b"}, {3, dir + "\\"}});
 }
 
 TEST_F(DamagedPackage, BrokenCompressedDataEndsWithWhatWasDelivered)
@@ -806,21 +856,49 @@ TEST_F(Engine, FailedWriteIsLoggedAndReported)
     fs::remove(dir + "\\after", ec);
 }
 
-TEST_F(Engine, InstallDirThatCannotBeEnteredWritesNothingAnywhere)
+TEST_F(Engine, InstallDirThatCannotBeEnteredInstallsNothingAtAll)
 {
     writeFile(root + "\\blocker", "a file where a folder should be");
     std::string dir = root + "\\blocker\\inst";
-    install(headerBytes(dir) + encodeFileEntry("f", "F") + encodeEnterDir("d") + encodeFileEntry("g", "G") +
-            encodeLeaveDir());
+    install(headerBytes(dir) + encodeFileEntry("__uninst.exe", "MZ") + encodeEnterDir("d") +
+            encodeFileEntry("g", "G") + encodeLeaveDir());
 
     EXPECT_EQ(listing(root), (std::vector<std::string>{"blocker"}));
-    EXPECT_EQ(installerState.bytesWritten, 2u);
-    // The folder, its three entries and the log.
+    EXPECT_EQ(installerState.bytesWritten, 0u);
     EXPECT_EQ(recorded.messages,
               (std::vector<std::pair<std::string, UINT>>{
-                  {"Some files could not be installed (5 in all). The first was:\n\n" + dir, MB_ICONWARNING}}));
-    EXPECT_EQ(installerState.installDone, 1);
-    EXPECT_EQ(installerState.packageDamaged, 0);
+                  {"The install folder `" + dir + "' cannot be created.\n\nNothing has been installed.",
+                   MB_ICONERROR}}));
+    // No links to a folder that is not there, no entry in the list of installed programs.
+    EXPECT_EQ(recorded.shortcutPhases, 0);
+    EXPECT_TRUE(recorded.registrations.empty());
+    EXPECT_EQ(installerState.installStopped, 1);
+    EXPECT_EQ(installerState.installDone, 0);
+    EXPECT_STREQ(installerState.installDir, dir.c_str());
+}
+
+// While the installation runs, the log on disk is rewritten once a second has passed since
+// the last write: the records so far, in the final log's layout, moved into place whole.
+// Here each redraw turns the clock of the last write back a second.
+TEST_F(Engine, LogOnDiskIsKeptCurrentWhileInstalling)
+{
+    std::string dir = root + "\\inst";
+    std::string log = dir + "\\__uninst.dat";
+    std::vector<std::string> seen;
+    redrawWork = [&] {
+        seen.push_back(exists(log) ? readFile(log) : "none");
+        installerState.logWrittenAt -= 1000;
+    };
+    std::string a = pattern(40000), b = pattern(40000);
+    install(headerBytes(dir) + encodeFileEntry("a", a) + encodeEnterDir("d") + encodeFileEntry("b", b) +
+            encodeLeaveDir());
+
+    Records afterA = {{0, dir + "\\a"}, {3, dir + "\\"}};
+    Records inB = {{0, dir + "\\d\\b"}, {1, dir + "\\d"}, {0, dir + "\\a"}, {3, dir + "\\"}};
+    // Nothing before the first chunk's check; a file is logged as soon as it exists.
+    EXPECT_EQ(seen, (std::vector<std::string>{"none", logFileBytes(afterA), logFileBytes(afterA), logFileBytes(inB)}));
+    EXPECT_EQ(readFile(log), logFileBytes(inB));
+    EXPECT_EQ(listing(dir), (std::vector<std::string>{"__uninst.dat", "a", "d"}));
 }
 
 TEST_F(Engine, ShortcutFailuresJoinTheReport)

@@ -1,6 +1,6 @@
 // Unit tests of the installer's text logic: the progress bar's arithmetic, the bytes of the
-// uninstall log's records, and the install directory and running path texts. Runs on the
-// host (with the sanitizers) and, built for Windows, under Wine.
+// uninstall log's records, the walk into the install directory and the running path. Runs
+// on the host (with the sanitizers) and, built for Windows, under Wine.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -84,32 +84,43 @@ TEST(UninstallLogBytes, PathTooLongForTheLengthFieldIsRefusedWhole)
     EXPECT_EQ(out, "kept");
 }
 
-TEST(InstallDir, AbsoluteOnlyWithADrive)
+// The walk's steps as text: a root in brackets, a folder by its name and a bar.
+std::string stepsText(const InstallWalk& walk)
 {
-    EXPECT_TRUE(isAbsoluteInstallDir("C:\\Tools\\App"));
-    EXPECT_TRUE(isAbsoluteInstallDir("d:"));
-    EXPECT_TRUE(isAbsoluteInstallDir("C:/Tools"));
-    EXPECT_FALSE(isAbsoluteInstallDir("Tools\\App"));
-    EXPECT_FALSE(isAbsoluteInstallDir("\\Tools\\App"));   // the walk builds it below the current directory
-    EXPECT_FALSE(isAbsoluteInstallDir("\\\\server\\share"));
-    EXPECT_FALSE(isAbsoluteInstallDir(""));
+    std::string text;
+    for (const WalkStep& step : walk.steps) text += step.root ? "[" + step.text + "]" : step.text + "|";
+    return text;
 }
 
-TEST(InstallDir, AbsoluteKeepsOrGainsOneTrailingBackslash)
+TEST(InstallWalk, StepsAndTheFolderReached)
 {
-    EXPECT_EQ(preparedInstallDir("C:\\Apps\\Tool", "Z:\\ignored"), "C:\\Apps\\Tool\\");
-    EXPECT_EQ(preparedInstallDir("C:\\Apps\\Tool\\", "Z:\\ignored"), "C:\\Apps\\Tool\\");
-    EXPECT_EQ(preparedInstallDir("C:", ""), "C:\\");
-}
-
-TEST(InstallDir, RelativeIsJoinedToTheCurrentDirectory)
-{
-    EXPECT_EQ(preparedInstallDir("Apps\\Tool", "C:\\work"), "C:\\work\\Apps\\Tool\\");
-    EXPECT_EQ(preparedInstallDir("Apps\\Tool\\", "C:\\work\\"), "C:\\work\\Apps\\Tool\\");
-    EXPECT_EQ(preparedInstallDir("\\\\Apps", "C:\\work"), "C:\\work\\Apps\\");
-    EXPECT_EQ(preparedInstallDir("Apps", "C:\\"), "C:\\Apps\\");
-    EXPECT_EQ(preparedInstallDir("", "C:\\work"), "C:\\work\\");
-    EXPECT_EQ(preparedInstallDir("\\", "C:\\work"), "C:\\work\\");
+    struct Row {
+        const char* fullDir;
+        const char* steps;
+        const char* reached;
+    };
+    const Row rows[] = {
+        {"C:\\Apps\\Tool\\", "[C:\\]Apps|Tool|", "C:\\Apps\\Tool\\"},
+        {"C:\\Apps\\Tool", "[C:\\]Apps|Tool|", "C:\\Apps\\Tool\\"},
+        {"C:\\", "[C:\\]", "C:\\"},
+        {"d:", "[d:\\]", "d:\\"},
+        {"C:\\a\\\\b\\", "[C:\\]a|b|", "C:\\a\\b\\"},
+        // A share's root is one step: neither the server nor the share is a folder to make.
+        {"\\\\server\\share\\App\\", "[\\\\server\\share\\]App|", "\\\\server\\share\\App\\"},
+        {"\\\\server\\share", "[\\\\server\\share\\]", "\\\\server\\share\\"},
+        {"\\\\server", "[\\\\server\\]", "\\\\server\\"},
+        // A drive further on starts the walk again; from there on that is the install folder.
+        {"C:\\a\\Q:\\b\\", "[C:\\]a|[Q:\\]b|", "Q:\\b\\"},
+        {"\\\\s\\h\\x\\Q:\\", "[\\\\s\\h\\]x|[Q:\\]", "Q:\\"},
+        // Only a letter and a colon is a drive; another name with a colon is a folder name,
+        // which Windows then refuses to make.
+        {"C:\\a\\ab:\\b", "[C:\\]a|ab:|b|", "C:\\a\\ab:\\b\\"},
+    };
+    for (const Row& row : rows) {
+        InstallWalk walk = planInstallWalk(row.fullDir);
+        EXPECT_EQ(stepsText(walk), row.steps) << row.fullDir;
+        EXPECT_EQ(walk.reached, row.reached) << row.fullDir;
+    }
 }
 
 TEST(RunningPath, LeavingDropsTheLastComponent)
