@@ -3,9 +3,10 @@
 // incomplete" box before any window, nothing created); with the record's check cleared, a header or shortcut table cut short, or 257 shortcuts ("Data error" before any
 // window); an entry stream cut short, altered, or naming ".." ("Data error" owned by the
 // main window after Install, with no notice and no run command); files and folders that
-// cannot be created (a warning, then the usual completion); and a package total of 0 or
-// too small for the bar. All but the last end with exit status 1, and none writes outside
-// its install directory.
+// cannot be created (a warning, then the usual completion, a command meanwhile starting
+// nothing); an install folder that cannot be made (nothing installed, no link, no entry in
+// the list of installed programs); and a package total of 0 or too small for the bar. All
+// but the last end with exit status 1, and none writes outside its install directory.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -17,6 +18,7 @@
 #include "tests/support/installer_fixtures.h"
 #include "tests/support/launcher_fixtures.h"
 #include "tests/support/shortcut_fixtures.h"
+#include "tests/support/uninstall_fixtures.h"
 
 namespace {
 
@@ -296,6 +298,9 @@ TEST(InstallerFaultsEndToEnd, FilesThatCannotBeCreatedAreReportedAndTheInstallat
     expectBox(warning, "Setup",
               "Some files could not be installed (3 in all). The first was:\n\n" + app + "\\blocked.txt",
               MB_ICONWARNING, {IDOK}, window);
+    // The box's own loop handles this command before the answer: it must not start the
+    // installation a second time.
+    PostMessageA(window, WM_COMMAND, 0, 0);
     EXPECT_TRUE(inst::answerBox(warning, IDOK));
     ASSERT_TRUE(ui::waitFor([&] { return ui::windowText(button) == "Completed" && ui::isEnabled(button); }));
     ui::pressButton(button);
@@ -436,4 +441,41 @@ TEST(InstallerDllSearch, ADllPlantedBesideTheInstallerIsNotLoaded)
     EXPECT_FALSE(lnk::fileExists(folder.path + "\\planted-dll-ran.txt"));
     PostMessageA(mainWindow, WM_CLOSE, 0, 0);
     EXPECT_EQ(ui::waitExit(run.process), 0u);
+}
+
+TEST(InstallerFaultsEndToEnd, InstallFolderThatCannotBeMadeInstallsNothingAndLinksNothing)
+{
+    lnk::ShellFoldersGuard guard;
+    uns::UserShellFoldersGuard userGuard;
+    inst::TestFolder folder("installer_e2e_no_folder");
+    std::string desktop = folder.path + "\\Desktop";
+    ASSERT_TRUE(vmk::makeFolders(desktop));
+    ASSERT_TRUE(uns::pointShellFolder("Desktop", desktop));
+    // A file where a folder of the install directory's path should be.
+    ASSERT_TRUE(vmk::writeFile(folder.path + "\\blocker", "in the way"));
+    std::string app = folder.path + "\\blocker\\app";
+    wbpack::PackageSpec package = uns::packageWithUninstaller("No Folder Test", app);
+    package.shortcuts = {{"$D\\No Folder.lnk", app + "\\App.exe", app, "", "Starts it"}};
+    std::string setup = folder.path + "\\Setup.exe";
+    std::string error;
+    ASSERT_TRUE(lnk::buildTestInstaller(package, setup, error)) << error;
+    uns::forgetEntry("No_Folder_Test");
+
+    inst::Running run;
+    ASSERT_TRUE(inst::startInstaller(setup, "", folder.path, run));
+    HWND window = inst::waitForReadyMainWindow(run.process);
+    ASSERT_NE(window, nullptr);
+    ui::pressButton(inst::installButton(window));
+    inst::Box box = inst::waitForBox(run.process);
+    EXPECT_TRUE(ui::saveScreenshot("installer-no-folder"));
+    expectBox(box, "Setup", "The install folder `" + app + "' cannot be created.\n\nNothing has been installed.",
+              MB_ICONERROR, {IDOK}, window);
+    EXPECT_TRUE(inst::answerBox(box, IDOK));
+    EXPECT_EQ(ui::waitExit(run.process), 1u);
+
+    EXPECT_EQ(lnk::folderNames(desktop), std::vector<std::string>{});
+    EXPECT_FALSE(uns::registryKeyExists(HKEY_LOCAL_MACHINE, uns::entryKeyPath("No_Folder_Test")));
+    EXPECT_FALSE(uns::registryKeyExists(HKEY_CURRENT_USER, uns::entryKeyPath("No_Folder_Test")));
+    EXPECT_EQ(lnk::folderNames(folder.path), (std::vector<std::string>{"Desktop", "Setup.exe", "blocker"}));
+    uns::forgetEntry("No_Folder_Test");
 }

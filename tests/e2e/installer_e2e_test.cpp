@@ -2,8 +2,9 @@
 // library: the main window as placed and styled, the progress bar before, during and after
 // the installation (with screenshots), the tree it writes byte for byte, the completion
 // notice of both kinds with its owner, the run command started in the install directory,
-// closing the window before and after installing, a relative install directory, and
-// command-line arguments that change nothing.
+// closing the window before and after installing, a relative install directory,
+// command-line arguments that change nothing, and a long installation during which the
+// window is never taken for hung and input changes nothing.
 // (The faults: installer_e2e_faults_test.cpp. The engine's own cases: installer_engine_test.)
 #include <gtest/gtest.h>
 
@@ -439,5 +440,65 @@ TEST(InstallerEndToEnd, RelativeInstallDirIsUsedAndShownAbsolute)
     EXPECT_EQ(lnk::folderNames(folder.path), (std::vector<std::string>{"Relative", "Setup.exe"}));
     EXPECT_EQ(lnk::folderNames(app), (std::vector<std::string>{"__uninst.dat", "docs", "runner.exe"}));
     // The log names absolute paths, which mean the same to an uninstaller started elsewhere.
+    EXPECT_EQ(lnk::readUninstallLog(app + "\\__uninst.dat"), inst::expectedLog(app, package.entries));
+}
+
+TEST(InstallerEndToEnd, ALongInstallationNeverHangsAndInputMeanwhileChangesNothing)
+{
+    inst::TestFolder folder("installer_e2e_long");
+    std::string app = folder.path + "\\Long";
+    std::string setup = folder.path + "\\Setup.exe";
+    wbpack::PackageSpec package;
+    package.header = header("Long Test", app);
+    package.entries = inst::largePayload();
+    std::string error;
+    ASSERT_TRUE(lnk::buildTestInstaller(package, setup, error)) << error;
+
+    inst::Running run;
+    ASSERT_TRUE(inst::startInstaller(setup, "", folder.path, run));
+    HWND window = inst::waitForReadyMainWindow(run.process);
+    ASSERT_NE(window, nullptr);
+    HWND button = inst::installButton(window);
+    ui::pressButton(button);
+    ASSERT_TRUE(ui::waitFor([&] { return !ui::isEnabled(button); }));
+    DWORD started = GetTickCount();
+    // What a user might do meanwhile: click the button, press Alt+F4 (bit 29: Alt is down).
+    PostMessageA(button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 10));
+    PostMessageA(button, WM_LBUTTONUP, 0, MAKELPARAM(10, 10));
+    PostMessageA(window, WM_SYSKEYDOWN, VK_F4, 0x20000001);
+
+    // Windows takes a window for hung after five seconds without a look at its queue; the
+    // bar is read once past that point and again later.
+    bool everHung = false;
+    int pastFive = -1;
+    int later = -1;
+    ui::waitFor([&] {
+        everHung = everHung || IsHungAppWindow(window);
+        if (!IsWindow(window) || ui::isEnabled(button)) return true;
+        int fill = inst::readBar(window).fill[3];
+        if (GetTickCount() - started > 5500) {
+            if (pastFive < 0) {
+                pastFive = fill;
+            } else if (fill > pastFive && later < 0) {
+                later = fill;
+                EXPECT_TRUE(ui::saveScreenshot("installer-long-during"));
+            }
+        }
+        return false;
+    }, 120000);
+    DWORD lasted = GetTickCount() - started;
+    ASSERT_GT(lasted, 6000u) << "too short to show a hang; the payload needs to grow";
+    EXPECT_FALSE(everHung);
+    EXPECT_GT(later, pastFive) << "the bar did not move after five seconds";
+
+    // The click and the keys were dropped: the window is still there, and the notice comes
+    // only when Completed is pressed, owned by it.
+    ASSERT_TRUE(ui::waitFor([&] { return ui::windowText(button) == "Completed"; }));
+    ASSERT_TRUE(IsWindow(window));
+    ui::pressButton(button);
+    inst::Box box = inst::waitForBox(run.process);
+    expectBox(box, "Notice", notice("Long Test", app), MB_ICONINFORMATION, {IDOK}, window);
+    EXPECT_TRUE(inst::answerBox(box, IDOK));
+    EXPECT_EQ(ui::waitExit(run.process), 0u);
     EXPECT_EQ(lnk::readUninstallLog(app + "\\__uninst.dat"), inst::expectedLog(app, package.entries));
 }

@@ -9,10 +9,13 @@
 #include <windows.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "common/uninstall_log.h"
+#include "tests/support/installer_fixtures.h"
 #include "tests/support/shortcut_fixtures.h"
 #include "tests/support/uninstall_fixtures.h"
 
@@ -90,10 +93,13 @@ protected:
     }
 
     // The same with the menu's folder below menuParent, a path ending in a backslash.
+    // installDirText: the install directory as the package gives it, when that is another
+    // form of app.
     void installProduct(const std::string& product, const std::string& menuParent,
-                        const std::vector<std::string>& menuTree)
+                        const std::vector<std::string>& menuTree, const std::string& installDirText = "")
     {
         wbpack::PackageSpec package = uns::packageWithUninstaller(product, app);
+        if (!installDirText.empty()) package.header.installDir = installDirText;
         package.shortcuts = {
             {"$D\\Wb App.lnk", app + "\\App.exe", app, "", "Starts Wb App"},
             {"$P\\" + menuParent + "Wb App\\Wb App.lnk", app + "\\App.exe", app, "", "Starts Wb App"},
@@ -479,4 +485,118 @@ TEST_F(UninstallEndToEnd, WithoutItsCopyTheUninstallerRemovesTheRestAndSaysItsFo
     EXPECT_EQ(uns::treeOf(app), (std::vector<std::string>{"__uninst.dat", "__uninst.exe"}));
     EXPECT_EQ(uns::treeOf(programs), kNothing);
     EXPECT_FALSE(uns::registryKeyExists(HKEY_LOCAL_MACHINE, uns::entryKeyPath("Wb_NoCopy_Test")));
+}
+
+TEST_F(UninstallEndToEnd, EveryFormOfInstallDirectoryInstallsAndUninstallsCleanly)
+{
+    ASSERT_NO_FATAL_FAILURE(prepare("uninstall_e2e_forms", "Wb_Forms_Test"));
+    // A share \\wbserver\share and a drive Q: that lead to folders of drive C.
+    inst::TestFolder server("uninstall_e2e_forms_server");
+    inst::TestFolder qDrive("uninstall_e2e_forms_q");
+    ASSERT_TRUE(CreateDirectoryA((server.path + "\\share").c_str(), nullptr));
+    ASSERT_TRUE(uns::mapDosDevice("unc/wbserver", server.path.substr(3), "\\\\wbserver\\share"));
+    ASSERT_TRUE(uns::mapDosDevice("q:", qDrive.path.substr(3), "Q:\\"));
+
+    const std::string fullApp = app;
+    // The installer is started in base, on drive C.
+    const std::pair<std::string, std::string> forms[] = {
+        {"Wb App", fullApp},
+        {"C:Wb App\\", fullApp},
+        {"gone\\..\\.\\Wb App", fullApp},
+        {"\\\\wbserver\\share\\Wb App", "\\\\wbserver\\share\\Wb App"},
+        // The walk makes `pre' on C: and goes on at Q:'s root; Q:\Wb App is the folder used.
+        {qDrive.path + "\\pre\\Q:\\Wb App", "Q:\\Wb App"},
+    };
+    for (const auto& form : forms) {
+        SCOPED_TRACE(form.first);
+        app = form.second;
+        ASSERT_NO_FATAL_FAILURE(installProduct("Wb Forms Test", "", kMenuTree, form.first));
+        EXPECT_EQ(uns::registryValues(HKEY_LOCAL_MACHINE, uns::entryKeyPath("Wb_Forms_Test")),
+                  entryValues("Wb Forms Test"));
+        if (app.compare(0, 2, "\\\\") == 0) {
+            // Wine names a program started from a share "UNC\server\..." (its module file
+            // name), where the uninstaller finds no log; the log is read as it reads it.
+            std::vector<LogEntry> entries;
+            std::string problem;
+            EXPECT_TRUE(parseUninstallLog(uns::readFileBytes(app + "\\__uninst.dat"), entries, problem)) << problem;
+            ASSERT_FALSE(entries.empty());
+            EXPECT_EQ(entries.back().path, app + "\\");
+            ui::removeTree(app);
+            ui::removeTree(programs + "\\Wb App");
+            ASSERT_TRUE(DeleteFileA((desktop + "\\Wb App.lnk").c_str()));
+            uns::forgetEntry("Wb_Forms_Test");
+            continue;
+        }
+        uns::UninstallRun run = uns::runUninstaller(app, IDYES);
+        expectFullRemoval(run, removed("Wb Forms Test"));
+        EXPECT_FALSE(uns::registryKeyExists(HKEY_LOCAL_MACHINE, uns::entryKeyPath("Wb_Forms_Test")));
+    }
+    EXPECT_EQ(uns::treeOf(server.path), std::vector<std::string>{"share\\"});
+    EXPECT_EQ(uns::treeOf(qDrive.path), std::vector<std::string>{"pre\\"});
+    uns::unmapDosDevice("q:", "Q:\\");
+    uns::unmapDosDevice("unc/wbserver", "\\\\wbserver\\share");
+}
+
+TEST_F(UninstallEndToEnd, AnInstallationKilledPartWayIsRemovedAsFarAsItsLogGoes)
+{
+    ASSERT_NO_FATAL_FAILURE(prepare("uninstall_e2e_killed", "Wb_Killed_Test"));
+    wbpack::PackageSpec package = uns::packageWithUninstaller("Wb Killed Test", app);
+    for (const wbpack::PackEntry& entry : inst::largePayload()) package.entries.push_back(entry);
+    package.shortcuts = {{"$D\\Wb App.lnk", app + "\\App.exe", app, "", "Starts Wb App"}};
+    std::string setup = base + "\\Setup.exe";
+    std::string error;
+    ASSERT_TRUE(lnk::buildTestInstaller(package, setup, error)) << error;
+
+    inst::Running installer;
+    ASSERT_TRUE(inst::startInstaller(setup, "", base, installer));
+    HWND window = inst::waitForReadyMainWindow(installer.process);
+    ASSERT_NE(window, nullptr);
+    ui::pressButton(inst::installButton(window));
+    // Ended as the user's task manager ends it, once the log on disk names 200 of the files.
+    const std::string log = app + "\\__uninst.dat";
+    auto loggedLargeFiles = [&] {
+        std::vector<std::string> large;
+        for (const lnk::UninstallRecord& record : lnk::readUninstallLog(log)) {
+            if (record.path.find("\\part") != std::string::npos) large.push_back(record.path);
+        }
+        return large;
+    };
+    ASSERT_TRUE(ui::waitFor([&] { return loggedLargeFiles().size() >= 200; }, 120000)) << "no log came";
+    ASSERT_TRUE(TerminateProcess(installer.process.handle, 9));
+    ASSERT_EQ(ui::waitExit(installer.process), 9u);
+
+    // Whole, whenever the kill came; the shortcut phase was never reached.
+    bool complete = false;
+    std::vector<lnk::UninstallRecord> records = lnk::readUninstallLog(log, &complete);
+    ASSERT_TRUE(complete);
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records.back(), (lnk::UninstallRecord{3, app + "\\"}));
+    EXPECT_EQ(uns::treeOf(desktop), kNothing);
+    std::vector<std::string> large = loggedLargeFiles();
+    // What was installed but is not in the log yet: the files after the last rewrite.
+    std::vector<std::string> unlogged;
+    for (const std::string& item : uns::treeOf(app)) {
+        if (item.compare(0, 4, "part") == 0 &&
+            std::find(large.begin(), large.end(), app + "\\" + item) == large.end()) {
+            unlogged.push_back(item);
+        }
+    }
+
+    // The files it names go, with the uninstaller and its log; the rest stays in the install
+    // folder, which therefore stays too, as a folder holding the user's own files would.
+    // The product was never registered, so it goes unnamed.
+    uns::UninstallRun run = uns::runUninstaller(app, IDYES, "uninstall-killed");
+    if (unlogged.empty()) {
+        expectFullRemoval(run, "The program has been removed.");
+        return;
+    }
+    ASSERT_EQ(run.boxes.size(), 2u);
+    EXPECT_EQ(run.boxes[1].text, "The program has been removed.");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(run.copyFileGone);
+    EXPECT_EQ(uns::treeOf(app), unlogged);
+    std::vector<std::string> outside = {"Desktop\\", "Programs\\", "Setup.exe", "Wb App\\"};
+    for (const std::string& item : unlogged) outside.push_back("Wb App\\" + item);
+    EXPECT_EQ(uns::treeOf(base), outside);
+    EXPECT_FALSE(uns::registryKeyExists(HKEY_LOCAL_MACHINE, uns::entryKeyPath("Wb_Killed_Test")));
 }

@@ -91,6 +91,17 @@ std::string noise(std::size_t size, std::uint32_t seed)
     return packtest::noise(size, seed);
 }
 
+std::vector<wbpack::PackEntry> largePayload()
+{
+    std::vector<wbpack::PackEntry> entries;
+    for (int i = 1; i <= 3072; ++i) {
+        std::string number = std::to_string(i);
+        std::string name = "part" + std::string(4 - number.size(), '0') + number + ".bin";
+        entries.push_back(wbpack::memoryFileEntry(name, noise(8192, static_cast<std::uint32_t>(i))));
+    }
+    return entries;
+}
+
 std::vector<TreeItem> readTree(const std::string& root)
 {
     std::vector<TreeItem> items;

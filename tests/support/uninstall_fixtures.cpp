@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <set>
 
 #ifndef WB_DIST_DIR
@@ -184,6 +185,51 @@ lnk::InstallRun install(const std::string& base, const wbpack::PackageSpec& pack
     ui::killProcess(process);
     ui::closeProcess(process);
     return run;
+}
+
+namespace {
+
+// The prefix's dosdevices folder, as the host names it.
+std::string dosDevices()
+{
+    const char* prefix = std::getenv("WINEPREFIX");
+    return std::string(prefix ? prefix : "/nonexistent") + "/dosdevices/";
+}
+
+// Runs a program of the host (Wine starts those too). Its process handle tells nothing
+// about when the host program ends, so callers wait for its effect.
+void runHostCommand(const std::string& command)
+{
+    ui::Process process;
+    if (ui::startProcess(command, "C:\\", process)) ui::closeProcess(process);
+}
+
+bool exists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+}  // namespace
+
+bool mapDosDevice(const std::string& device, const std::string& cFolder, const std::string& probe)
+{
+    std::string target = cFolder;
+    for (char& c : target) c = c == '\\' ? '/' : c;
+    std::string up = device.find('/') == std::string::npos ? "../" : "../../";
+    std::string link = dosDevices() + device;
+    runHostCommand("/bin/mkdir -p " + link.substr(0, link.rfind('/')));
+    // mkdir and ln run side by side; ln is repeated until the link is there.
+    return ui::waitFor([&] {
+        if (exists(probe)) return true;
+        runHostCommand("/bin/ln -sfn " + up + "drive_c/" + target + " " + link);
+        return ui::waitFor([&] { return exists(probe); }, 500);
+    });
+}
+
+void unmapDosDevice(const std::string& device, const std::string& probe)
+{
+    runHostCommand("/bin/rm -f " + dosDevices() + device);
+    ui::waitFor([&] { return !exists(probe); });
 }
 
 std::vector<std::string> treeOf(const std::string& folder)

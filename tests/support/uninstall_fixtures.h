@@ -48,6 +48,14 @@ std::string readFileBytes(const std::string& path);
 // Writes records in the installer's log layout: type byte, 16-bit length, path.
 bool writeLogRecords(const std::string& path, const std::vector<lnk::UninstallRecord>& records);
 
+// Makes a name of the test prefix's dosdevices folder lead to a folder of drive C (given
+// with backslashes, without its drive): "q:" is then drive Q:, "unc/server" the server of
+// \\server\share paths, its shares that folder's sub-folders. Wine finds both as links
+// there; a host program makes the link, so the call waits until `probe` exists.
+bool mapDosDevice(const std::string& device, const std::string& cFolder, const std::string& probe);
+// Takes the link away again and waits until `probe` is gone.
+void unmapDosDevice(const std::string& device, const std::string& probe);
+
 // ---- The list of installed programs ----------------------------------------------------
 
 struct RegValue {
