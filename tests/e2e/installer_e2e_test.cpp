@@ -450,7 +450,8 @@ TEST(InstallerEndToEnd, ALongInstallationNeverHangsAndInputMeanwhileChangesNothi
     std::string setup = folder.path + "\\Setup.exe";
     wbpack::PackageSpec package;
     package.header = header("Long Test", app);
-    package.entries = inst::largePayload();
+    // Long enough, with time to spare on a fast machine, for a hang to show.
+    package.entries = inst::largePayload(6144);
     std::string error;
     ASSERT_TRUE(lnk::buildTestInstaller(package, setup, error)) << error;
 

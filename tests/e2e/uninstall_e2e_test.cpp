@@ -541,7 +541,7 @@ TEST_F(UninstallEndToEnd, AnInstallationKilledPartWayIsRemovedAsFarAsItsLogGoes)
 {
     ASSERT_NO_FATAL_FAILURE(prepare("uninstall_e2e_killed", "Wb_Killed_Test"));
     wbpack::PackageSpec package = uns::packageWithUninstaller("Wb Killed Test", app);
-    for (const wbpack::PackEntry& entry : inst::largePayload()) package.entries.push_back(entry);
+    for (const wbpack::PackEntry& entry : inst::largePayload(3072)) package.entries.push_back(entry);
     package.shortcuts = {{"$D\\Wb App.lnk", app + "\\App.exe", app, "", "Starts Wb App"}};
     std::string setup = base + "\\Setup.exe";
     std::string error;

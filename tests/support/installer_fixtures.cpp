@@ -91,13 +91,13 @@ std::string noise(std::size_t size, std::uint32_t seed)
     return packtest::noise(size, seed);
 }
 
-std::vector<wbpack::PackEntry> largePayload()
+std::vector<wbpack::PackEntry> largePayload(int files)
 {
     std::vector<wbpack::PackEntry> entries;
-    for (int i = 1; i <= 3072; ++i) {
+    for (int i = 1; i <= files; ++i) {
         std::string number = std::to_string(i);
         std::string name = "part" + std::string(4 - number.size(), '0') + number + ".bin";
-        entries.push_back(wbpack::memoryFileEntry(name, noise(8192, static_cast<std::uint32_t>(i))));
+        entries.push_back(wbpack::memoryFileEntry(name, noise(24 * 1024 * 1024 / files, static_cast<std::uint32_t>(i))));
     }
     return entries;
 }

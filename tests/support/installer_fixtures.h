@@ -38,10 +38,10 @@ struct Running {
 
 // Deterministic bytes that bzip2 cannot shrink.
 std::string noise(std::size_t size, std::uint32_t seed);
-// 24 MB of such bytes as 3072 top-level files part0001.bin to part3072.bin of 8 KB each:
-// an installation that lasts several seconds under Wine, where creating a file is slow,
-// with a bar that moves all the while.
-std::vector<wbpack::PackEntry> largePayload();
+// 24 MB of such bytes in top-level files part0001.bin, part0002.bin, ... of equal size (at
+// most 9999 files): an installation that lasts several seconds under Wine, where creating
+// a file costs milliseconds, with a bar that moves all the while.
+std::vector<wbpack::PackEntry> largePayload(int files);
 
 // Every directory and file below root, '\'-joined relative paths in sorted order, each
 // file with its bytes.
