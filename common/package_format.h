@@ -31,11 +31,13 @@ constexpr std::uint32_t kDefaultCodePage = 1252;
 constexpr char kDamagedText[] = "This installer is damaged or incomplete. Please download it again.";
 
 // CRC-32 with the polynomial zlib uses (reflected 0xEDB88320), so that any tool can
-// compute the record's checksum. The table is built on first use: a kilobyte of
-// zero-initialised data costs the installer nothing in its file. Feed consecutive pieces
-// by passing the previous result as crc; start with 0.
+// compute the record's checksum. Eight bytes are taken per step through eight tables
+// (the byte-wise method is several times slower, too slow beside a fast installation).
+// The tables are built on first use: 8 KiB of zero-initialised data cost the installer
+// nothing in its file. Feed consecutive pieces by passing the previous result as crc;
+// start with 0.
 struct Crc32Table {
-    std::uint32_t entries[256];
+    std::uint32_t entries[8][256];
     bool built;
 };
 
@@ -44,7 +46,14 @@ inline void buildCrc32Table(Crc32Table& table)
     for (std::uint32_t n = 0; n < 256; ++n) {
         std::uint32_t c = n;
         for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        table.entries[n] = c;
+        table.entries[0][n] = c;
+    }
+    // entries[k][n]: the CRC of byte n followed by k zero bytes.
+    for (std::uint32_t n = 0; n < 256; ++n) {
+        for (int k = 1; k < 8; ++k) {
+            std::uint32_t previous = table.entries[k - 1][n];
+            table.entries[k][n] = (previous >> 8) ^ table.entries[0][previous & 0xFF];
+        }
     }
     table.built = true;
 }
@@ -52,9 +61,16 @@ inline void buildCrc32Table(Crc32Table& table)
 inline std::uint32_t updateCrc32(Crc32Table& table, std::uint32_t crc, const void* data, std::size_t size)
 {
     if (!table.built) buildCrc32Table(table);
+    const std::uint32_t(&t)[8][256] = table.entries;
     const unsigned char* p = static_cast<const unsigned char*>(data);
     std::uint32_t c = crc ^ 0xFFFFFFFFu;
-    for (std::size_t i = 0; i < size; ++i) c = table.entries[(c ^ p[i]) & 0xFF] ^ (c >> 8);
+    for (; size >= 8; p += 8, size -= 8) {
+        std::uint32_t low = c ^ (p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24);
+        std::uint32_t high = p[4] | p[5] << 8 | p[6] << 16 | static_cast<std::uint32_t>(p[7]) << 24;
+        c = t[7][low & 0xFF] ^ t[6][low >> 8 & 0xFF] ^ t[5][low >> 16 & 0xFF] ^ t[4][low >> 24] ^
+            t[3][high & 0xFF] ^ t[2][high >> 8 & 0xFF] ^ t[1][high >> 16 & 0xFF] ^ t[0][high >> 24];
+    }
+    for (; size > 0; --size) c = t[0][(c ^ *p++) & 0xFF] ^ (c >> 8);
     return c ^ 0xFFFFFFFFu;
 }
 

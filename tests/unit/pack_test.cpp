@@ -108,6 +108,12 @@ TEST(PackageBytes, Crc32IsZlibsAndTakesPiecesInTurn)
     EXPECT_EQ(wbformat::updateCrc32(table, 0, "123456789", 9), 0xCBF43926u);   // the standard check value
     EXPECT_EQ(wbformat::updateCrc32(table, wbformat::updateCrc32(table, 0, "1234", 4), "56789", 5), 0xCBF43926u);
     EXPECT_EQ(wbformat::updateCrc32(table, 0, "", 0), 0u);
+    // Eight bytes at a time and the rest one by one, in pieces of every length.
+    const std::string text = "The quick brown fox jumps over the lazy dog";
+    for (std::size_t cut = 0; cut <= text.size(); ++cut)
+        EXPECT_EQ(wbformat::updateCrc32(table, wbformat::updateCrc32(table, 0, text.data(), cut), text.data() + cut,
+                                        text.size() - cut),
+                  0x414FA339u) << cut;
 }
 
 TEST(PackageBytes, InstallerIsPatchedStubThenTotalThenOneBzip2Stream)
