@@ -246,6 +246,16 @@ TEST_F(Cli, RefusalsWriteNoOutputFile)
                   "1252 lacks");
 }
 
+TEST_F(Cli, NamesOutsideAsciiAreListedAndExtractedInUtf8Again)
+{
+    writeFile(p("m/app/lib/Caf\u00e9 Cr\u00e8me.txt"), "cr\u00e8me");
+    ASSERT_EQ(build().status, 0);
+    Outcome list = run("list Setup.exe");
+    EXPECT_NE(list.out.find("\n         6  lib/Caf\u00e9 Cr\u00e8me.txt\n"), std::string::npos) << list.out;
+    ASSERT_EQ(run("extract Setup.exe out").status, 0);
+    EXPECT_EQ(readFile(p("out/lib/Caf\u00e9 Cr\u00e8me.txt")), "cr\u00e8me");
+}
+
 TEST_F(Cli, WarningsGoToStderrAndStrictMakesThemErrors)
 {
     fs::remove(p("m/app/__uninst.exe"));
