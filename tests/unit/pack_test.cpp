@@ -566,6 +566,32 @@ TEST_F(Refusal, FilesThatCannotBeReadOrChangeWhilePacked)
     EXPECT_EQ(refuse(package), dir / "five" + ": the file became shorter while it was packed");
     package.entries.back().size = 4;
     EXPECT_EQ(refuse(package), dir / "five" + ": the file grew while it was packed");
+
+    // Swapped between reading the folder and packing: for a link to a file of the same
+    // size elsewhere, or for another file; neither is packed.
+    fs::create_directories(dir.path / "src");
+    writeFile(dir / "src/a", "mine");
+    writeFile(dir / "secret", "them");
+    writeFile(dir / "other", "othr");
+    const std::pair<std::string, std::string> swaps[] = {
+        {"link", ": is a symbolic link now, not the file the source folder held"},
+        {"rename", ": is another file now than when the source folder was read"}};
+    for (const auto& swap : swaps) {
+        std::vector<PackEntry> entries;
+        ASSERT_TRUE(collectSourceTree(dir / "src", entries, error)) << error;
+        ASSERT_EQ(entries.size(), 1u);
+        if (swap.first == "link") {
+            fs::remove(dir.path / "src/a");
+            fs::create_symlink(dir.path / "secret", dir.path / "src/a");
+        } else {
+            fs::copy_file(dir.path / "other", dir.path / "other2");
+            fs::rename(dir.path / "other2", dir.path / "src/a");
+        }
+        package.entries = entries;
+        EXPECT_EQ(refuse(package), dir / "src/a" + swap.second);
+        fs::remove(dir.path / "src/a");
+        writeFile(dir / "src/a", "mine");
+    }
 }
 
 // ---- Reading back: list, verify, extract --------------------------------------------

@@ -44,6 +44,10 @@ struct PackEntry {
     std::uint64_t size = 0;   // file entries only
     std::string sourcePath;   // empty: the bytes are in data
     std::string data;
+    // The file the source folder held when it was read (device and inode): what is packed
+    // must be that file, not one put in its place since.
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
 };
 
 PackEntry memoryFileEntry(const std::string& name, const std::string& data);

@@ -86,6 +86,12 @@ bool endPackageStream(PackageWriter& writer);
 // Releases the compressor; harmless after endPackageStream.
 void releasePackageStream(PackageWriter& writer);
 
+// Opens a source file for reading, never through a symbolic link in its last component,
+// and only when it is a regular file; device, inode and size are those of the file opened.
+// nullptr with error ("<path>: ...") otherwise.
+FILE* openSourceFile(const std::string& path, std::uint64_t& device, std::uint64_t& inode, std::uint64_t& size,
+                     std::string& error);
+
 // Why an entry name was refused, shared by build and verify.
 constexpr char kUnsafeNameRule[] =
     "a name must be a single path component (no \\ / or :), not a device name such as CON, NUL, COM1 or LPT1, "

@@ -374,10 +374,18 @@ static void writeEntries(PackageWriter& writer, const std::vector<PackEntry>& en
         }
         writeU32(writer, static_cast<std::uint32_t>(e.size));
         writeCountedString(writer, e.name);
-        FILE* in = std::fopen(e.sourcePath.c_str(), "rb");
+        std::uint64_t device = 0, inode = 0, size = 0;
+        FILE* in = openSourceFile(e.sourcePath, device, inode, size, writer.error);
         if (!in) {
             writer.failed = true;
-            writer.error = e.sourcePath + ": cannot open: " + std::strerror(errno);
+            return;
+        }
+        // Between reading the folder and packing, the name may have been given to another
+        // file (a link planted in a shared folder): what is packed is what was looked at.
+        if ((e.device != 0 || e.inode != 0) && (device != e.device || inode != e.inode)) {
+            std::fclose(in);
+            writer.failed = true;
+            writer.error = e.sourcePath + ": is another file now than when the source folder was read";
             return;
         }
         writeFileData(writer, in, e.size, e.sourcePath, progress, done, total);

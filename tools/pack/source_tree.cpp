@@ -4,6 +4,12 @@
 #include <cstring>
 #include <filesystem>
 
+#include <sys/stat.h>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 #include "common/package_format.h"
 #include "tools/pack/pack_internal.h"
 
@@ -57,22 +63,19 @@ void moveUninstallerFirst(std::vector<Child>& children)
     std::rotate(children.begin(), it, it + 1);
 }
 
-bool addFile(SourceWalk& walk, const Child& child)
+// readPath: the file itself, which for a symbolic link is where it leads. Opened now, so
+// that an unreadable file is found before minutes of compressing everything before it,
+// and so that what is packed later can be checked to be this same file.
+bool addFile(SourceWalk& walk, const Child& child, const std::string& readPath)
 {
-    std::error_code ec;
-    std::uint64_t size = fs::file_size(child.path, ec);
-    if (ec) {
-        walk.error = child.path.string() + ": " + ec.message();
-        return false;
-    }
-    // Found now rather than after minutes of compressing everything before it.
-    FILE* f = std::fopen(child.path.string().c_str(), "rb");
-    if (!f) {
-        walk.error = child.path.string() + ": cannot open: " + std::strerror(errno);
-        return false;
-    }
+    std::uint64_t device = 0, inode = 0, size = 0;
+    FILE* f = openSourceFile(readPath, device, inode, size, walk.error);
+    if (!f) return false;
     std::fclose(f);
-    walk.entries->push_back(diskFileEntry(child.name, child.path.string(), size));
+    PackEntry entry = diskFileEntry(child.name, readPath, size);
+    entry.device = device;
+    entry.inode = inode;
+    walk.entries->push_back(entry);
     return true;
 }
 
@@ -86,6 +89,7 @@ bool addChild(SourceWalk& walk, const Child& child)
         walk.error = child.path.string() + ": " + ec.message();
         return false;
     }
+    std::string readPath = child.path.string();
     if (fs::is_symlink(linkStatus)) {
         fs::path target = fs::canonical(child.path, ec);
         if (ec) {
@@ -97,9 +101,10 @@ bool addChild(SourceWalk& walk, const Child& child)
                          target.string();
             return false;
         }
+        readPath = target.string();
     }
     fs::file_status status = fs::status(child.path, ec);
-    if (!ec && fs::is_regular_file(status)) return addFile(walk, child);
+    if (!ec && fs::is_regular_file(status)) return addFile(walk, child, readPath);
     if (!ec && fs::is_directory(status)) {
         fs::path canonicalDir = fs::canonical(child.path, ec);
         if (ec) {
@@ -133,6 +138,46 @@ bool walkDirectory(SourceWalk& walk, const fs::path& dir, bool topLevel)
 }
 
 }  // namespace
+
+FILE* openSourceFile(const std::string& path, std::uint64_t& device, std::uint64_t& inode, std::uint64_t& size,
+                     std::string& error)
+{
+#ifdef _WIN32
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        error = path + ": cannot open: " + std::strerror(errno);
+        return nullptr;
+    }
+    std::error_code ec;
+    size = fs::file_size(path, ec);
+    device = inode = 0;
+    return f;
+#else
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        error = path + (errno == ELOOP ? std::string(": is a symbolic link now, not the file the source folder held")
+                                       : ": cannot open: " + std::string(std::strerror(errno)));
+        return nullptr;
+    }
+    struct stat status;
+    FILE* f = nullptr;
+    if (::fstat(fd, &status) != 0) {
+        error = path + ": " + std::strerror(errno);
+    } else if (!S_ISREG(status.st_mode)) {
+        error = path + ": neither a file nor a folder";
+    } else if ((f = ::fdopen(fd, "rb")) == nullptr) {
+        error = path + ": cannot open: " + std::strerror(errno);
+    }
+    if (!f) {
+        ::close(fd);
+        return nullptr;
+    }
+    device = static_cast<std::uint64_t>(status.st_dev);
+    inode = static_cast<std::uint64_t>(status.st_ino);
+    size = static_cast<std::uint64_t>(status.st_size);
+    return f;
+#endif
+}
 
 bool collectSourceTree(const std::string& sourceDir, std::vector<PackEntry>& entries, std::string& error)
 {
