@@ -482,6 +482,30 @@ TEST_F(Refusal, CountedStringsOver65535BytesOrHoldingAZeroByte)
     EXPECT_EQ(refuse(package), "shortcut 1 arguments holds a zero byte, which a package string cannot carry");
 }
 
+TEST_F(Refusal, RunCommandWhoseProgramPathHoldsAnUnquotedBlank)
+{
+    const std::pair<const char*, const char*> refused[] = {
+        {"C:\\Program Files\\App\\app.exe",
+         "run command \"C:\\Program Files\\App\\app.exe\": its program's path holds a blank and is not quoted, so "
+         "Windows would first try to start C:\\Program.exe; quote the path: \"C:\\Program Files\\App\\app.exe\""},
+        {"C:\\My Apps\\Run.BAT -x y",
+         "run command \"C:\\My Apps\\Run.BAT -x y\": its program's path holds a blank and is not quoted, so "
+         "Windows would first try to start C:\\My.exe; quote the path: \"C:\\My Apps\\Run.BAT\" -x y"},
+    };
+    for (const auto& row : refused) {
+        PackageSpec package = smallSpec();
+        package.header.runCommand = row.first;
+        EXPECT_EQ(refuse(package), row.second);
+    }
+    for (const char* command : {"", "\"C:\\Program Files\\App\\app.exe\" -x", "notepad.exe read me.txt",
+                                "C:\\App\\app.exe", "C:\\Program Files\\App\\start"}) {
+        PackageSpec package = smallSpec();
+        package.header.runCommand = command;
+        std::string error;
+        EXPECT_TRUE(buildInstaller(package, makeStub(), dir / "ok.exe", error)) << command << ": " << error;
+    }
+}
+
 TEST_F(Refusal, NamesThatAreNotOneSafeComponent)
 {
     const std::string rule = ": " + std::string(kRule);
@@ -799,18 +823,35 @@ TEST_F(Reading, StreamsTheBuilderRefusesAreReportedOneLineEach)
 
     // Deep nesting: each entry lists its whole path, so the listing has a ceiling.
     ReadOptions small;
-    small.maxListedPathBytes = 100;
+    small.maxListingBytes = 50;
     std::string deep;
     for (int i = 0; i < 20; ++i) deep += encodeEnterDir("d");
     writeRaw(header + deep, 0);
     problems.clear();
     PackageListing cut;
     EXPECT_FALSE(readPackageFile(path, small, cut, problems));
-    EXPECT_EQ(problems, Problems{"stopped reading at byte " + std::to_string(header.size() + 4 * 10) +
-                                 " of the decompressed stream: the entries' paths add up to more than 100 bytes, "
-                                 "more than any installation can hold"});
-    EXPECT_EQ(cut.entries.size(), 10u);
+    EXPECT_EQ(problems, Problems{"stopped reading at byte " + std::to_string(header.size() + 4) +
+                                 " of the decompressed stream: listing its entries would take more than 50 bytes "
+                                 "of memory, more than any installation needs"});
+    EXPECT_EQ(cut.entries.size(), 1u);
     EXPECT_FALSE(cut.complete);
+
+    // Short entries by the hundred thousand (a few kilobytes of bzip2) cost their records,
+    // however few path bytes they hold: the ceiling counts both.
+    std::string pair = encodeEnterDir("d") + encodeLeaveDir();
+    std::string many;
+    for (int i = 0; i < 100000; ++i) many += pair;
+    writeRaw(header + many, 0);
+    small.maxListingBytes = 1u << 20;
+    problems.clear();
+    PackageListing bounded;
+    EXPECT_FALSE(readPackageFile(path, small, bounded, problems));
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].substr(problems[0].find(" of the decompressed")),
+              " of the decompressed stream: listing its entries would take more than 1048576 bytes of memory, "
+              "more than any installation needs");
+    EXPECT_LE(bounded.entries.size() * 3 * sizeof(ListedEntry), (1u << 20) + 3 * sizeof(ListedEntry));
+    EXPECT_FALSE(bounded.complete);
 }
 
 TEST_F(Reading, ExtractRecreatesTheTreeAndNeverLeavesTheFolder)
@@ -836,6 +877,11 @@ TEST_F(Reading, ExtractRecreatesTheTreeAndNeverLeavesTheFolder)
                         "extraction stopped at the unsafe name",
                         "a leave-directory entry at the top level has no matching enter-directory entry"}));
     EXPECT_EQ(treeOf(dir.path / "x"), "out/\nout/ok=1\n");
+
+    // A name given twice: the file extracted first is not written over.
+    writeRaw(header + encodeFileEntry("ok", "1") + encodeFileEntry("ok", "2"), 2);
+    EXPECT_EQ(verifyFile(path, nullptr, dir / "y/out"), Problems{dir / "y/out/ok" + ": cannot create: File exists"});
+    EXPECT_EQ(treeOf(dir.path / "y"), "out/\nout/ok=1\n");
 }
 
 TEST(Reproducible, SameBytesWhateverOrderTheFilesWereMadeIn)

@@ -181,9 +181,10 @@ struct PackageListing {
 struct ReadOptions {
     std::string extractDir;               // set: recreate the entry tree below it
     std::uint64_t maxDecompressed = 0;    // 0: no limit; the fuzzer bounds its work
-    // The listing's paths together (0: no limit): deep nesting makes them grow with the
-    // square of the stream, and no real package comes near this.
-    std::uint64_t maxListedPathBytes = 256u << 20;
+    // The memory the listing may take (0: no limit), its entries and their paths together:
+    // a few kilobytes of bzip2 expand to millions of one-byte entries, and deep nesting
+    // makes the paths grow with the square of the stream. No real package comes near this.
+    std::uint64_t maxListingBytes = 256u << 20;
     std::size_t maxProblems = 50;         // further problems are only counted
 };
 

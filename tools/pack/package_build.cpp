@@ -109,6 +109,30 @@ static bool checkEntryName(const std::string& name, const std::string& dirPath, 
     return true;
 }
 
+// Windows reads an unquoted command's program path up to the first blank that leaves a
+// program it can start: "C:\Program Files\App\app.exe" starts C:\Program.exe when there is
+// one (anyone who can write C:\ can put it there). The program part is taken to end at the
+// first ".exe", ".com", ".bat" or ".cmd" followed by a blank or the end; without one it
+// cannot be told from the arguments, and the command is left as it is.
+static bool checkRunCommand(const std::string& command, std::string& error)
+{
+    if (command.empty() || command[0] == '"') return true;
+    std::string lower = foldCase(command);
+    for (std::size_t end = 4; end <= lower.size(); ++end) {
+        std::string extension = lower.substr(end - 4, 4);
+        if (extension != ".exe" && extension != ".com" && extension != ".bat" && extension != ".cmd") continue;
+        if (end != lower.size() && lower[end] != ' ' && lower[end] != '\t') continue;
+        std::size_t blank = command.find_first_of(" \t");
+        if (blank >= end) return true;
+        error = "run command \"" + printable(command) + "\": its program's path holds a blank and is not quoted, "
+                "so Windows would first try to start " + printable(command.substr(0, blank)) +
+                ".exe; quote the path: \"" + printable(command.substr(0, end)) + "\"" +
+                printable(command.substr(end));
+        return false;
+    }
+    return true;
+}
+
 bool checkPackageSpec(const PackageSpec& package, std::string& error)
 {
     const PackageHeader& h = package.header;
@@ -117,7 +141,7 @@ bool checkPackageSpec(const PackageSpec& package, std::string& error)
         !checkCountedString(h.runCommand, "run command", error) ||
         !checkCountedString(h.webAddress, "web address", error) ||
         !checkCountedString(h.publisher, "publisher", error) ||
-        !checkCountedString(h.licenceText, "licence text", error))
+        !checkCountedString(h.licenceText, "licence text", error) || !checkRunCommand(h.runCommand, error))
         return false;
 
     if (package.shortcuts.size() > static_cast<std::size_t>(wbformat::kMaxShortcuts)) {

@@ -7,6 +7,11 @@
 #include <cstring>
 #include <filesystem>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 #include "common/package_format.h"
 #include "tools/pack/pack_internal.h"
 
@@ -365,6 +370,21 @@ void stopExtracting(Scan& scan)
     scan.extracting = false;
 }
 
+// A new file only: neither an existing file nor a link planted under the name is written
+// through.
+FILE* createExtractedFile(const std::string& path)
+{
+#ifdef _WIN32
+    return std::fopen(path.c_str(), "wb");
+#else
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    FILE* f = ::fdopen(fd, "wb");
+    if (!f) ::close(fd);
+    return f;
+#endif
+}
+
 bool checkName(Scan& scan, const std::string& name, const std::string& dir)
 {
     if (wbformat::isSafeEntryName(name.data(), name.size())) return true;
@@ -400,16 +420,16 @@ bool readFileEntry(Scan& scan, const std::string& dir)
     FILE* sink = nullptr;
     if (safe && scan.extracting) {
         fs::path target = scan.extractDirs.back() / fs::path(extractedName(scan, name));
-        sink = std::fopen(target.string().c_str(), "wb");
+        sink = createExtractedFile(target.string());
         if (!sink) {
-            addProblem(scan, target.string() + ": cannot create: " + std::strerror(errno));
+            addProblem(scan, printable(target.string()) + ": cannot create: " + std::strerror(errno));
             stopExtracting(scan);
         }
     }
     std::uint64_t delivered;
     bool whole = takeStream(scan, nullptr, sink, size, delivered);
     if (sink && std::fclose(sink) != 0 && scan.extracting) {
-        addProblem(scan, path + ": cannot write an extracted file: " + std::strerror(errno));
+        addProblem(scan, printable(path) + ": cannot write an extracted file: " + std::strerror(errno));
         stopExtracting(scan);
     }
     if (!whole) {
@@ -432,8 +452,14 @@ bool enterDirectory(Scan& scan, std::vector<std::string>& dirs)
     if (checkName(scan, name, dir) && scan.extracting) {
         fs::path target = scan.extractDirs.back() / fs::path(extractedName(scan, name));
         std::error_code ec;
-        if (!fs::is_directory(target, ec) && !fs::create_directory(target, ec)) {
-            addProblem(scan, target.string() + ": cannot create the folder" + (ec ? ": " + ec.message() : ""));
+        // Never through a link: one planted in the output folder would take the files
+        // that follow wherever it points.
+        if (fs::is_symlink(fs::symlink_status(target, ec))) {
+            addProblem(scan, printable(target.string()) + ": is a symbolic link; extract never writes through one");
+            stopExtracting(scan);
+        } else if (!fs::is_directory(target, ec) && !fs::create_directory(target, ec)) {
+            addProblem(scan, printable(target.string()) + ": cannot create the folder" +
+                                 (ec ? ": " + ec.message() : ""));
             stopExtracting(scan);
         }
         scan.extractDirs.push_back(target);
@@ -464,16 +490,19 @@ void readEntries(Scan& scan)
     PackageListing& l = *scan.listing;
     std::vector<std::string> dirs(1);
     // Every entry keeps its whole path, so a few bytes of deeply nested folders cost
-    // memory that grows with the square of the depth: the listing has a ceiling.
+    // memory that grows with the square of the depth, and every one-byte entry costs a
+    // record: the listing has a ceiling. Each entry is charged its record three times (the
+    // list's spare room and its move when it grows) and its path twice (the folder stack
+    // keeps another copy).
     std::uint64_t listedBytes = 0;
     for (;;) {
         std::size_t listed = l.entries.size();
         std::uint64_t at = l.decompressedSize - (scan.outEnd - scan.outBegin);
-        std::uint64_t limit = scan.options->maxListedPathBytes;
+        std::uint64_t limit = scan.options->maxListingBytes;
         if (limit != 0 && listedBytes > limit) {
             addProblem(scan, "stopped reading at byte " + std::to_string(at) +
-                                 " of the decompressed stream: the entries' paths add up to more than " +
-                                 std::to_string(limit) + " bytes, more than any installation can hold");
+                                 " of the decompressed stream: listing its entries would take more than " +
+                                 std::to_string(limit) + " bytes of memory, more than any installation needs");
             scan.streamFailed = true;
             return;
         }
@@ -492,7 +521,9 @@ void readEntries(Scan& scan)
             addProblem(scan, "unknown entry tag " + std::to_string(tag) + " at byte " + std::to_string(at) +
                                  " of the decompressed stream");
         }
-        for (; listed < l.entries.size(); ++listed) listedBytes += l.entries[listed].path.size() + 1;
+        for (; listed < l.entries.size(); ++listed) {
+            listedBytes += 3 * sizeof(ListedEntry) + 2 * (l.entries[listed].path.size() + 1);
+        }
         if (!ok) return;
     }
     if (scan.streamFailed) return;
