@@ -117,7 +117,8 @@ static bool checkEntryName(const std::string& name, const std::string& dirPath, 
 static bool checkRunCommand(const std::string& command, std::string& error)
 {
     if (command.empty() || command[0] == '"') return true;
-    std::string lower = foldCase(command);
+    std::string lower = command;
+    for (char& c : lower) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
     for (std::size_t end = 4; end <= lower.size(); ++end) {
         std::string extension = lower.substr(end - 4, 4);
         if (extension != ".exe" && extension != ".com" && extension != ".bat" && extension != ".cmd") continue;
