@@ -591,8 +591,10 @@ TEST_F(Refusal, FilesThatCannotBeReadOrChangeWhilePacked)
     package.entries.back().size = 4;
     EXPECT_EQ(refuse(package), dir / "five" + ": the file grew while it was packed");
 
+#ifndef _WIN32
     // Swapped between reading the folder and packing: for a link to a file of the same
-    // size elsewhere, or for another file; neither is packed.
+    // size elsewhere, or for another file; neither is packed. (The Windows build of the
+    // builder does not check this.)
     fs::create_directories(dir.path / "src");
     writeFile(dir / "src/a", "mine");
     writeFile(dir / "secret", "them");
@@ -616,6 +618,7 @@ TEST_F(Refusal, FilesThatCannotBeReadOrChangeWhilePacked)
         fs::remove(dir.path / "src/a");
         writeFile(dir / "src/a", "mine");
     }
+#endif
 }
 
 // ---- Reading back: list, verify, extract --------------------------------------------
@@ -880,7 +883,7 @@ TEST_F(Reading, ExtractRecreatesTheTreeAndNeverLeavesTheFolder)
 
     // A name given twice: the file extracted first is not written over.
     writeRaw(header + encodeFileEntry("ok", "1") + encodeFileEntry("ok", "2"), 2);
-    EXPECT_EQ(verifyFile(path, nullptr, dir / "y/out"), Problems{dir / "y/out/ok" + ": cannot create: File exists"});
+    EXPECT_EQ(verifyFile(path, nullptr, dir / "y/out"), Problems{(fs::path(dir / "y/out") / "ok").string() + ": cannot create: File exists"});
     EXPECT_EQ(treeOf(dir.path / "y"), "out/\nout/ok=1\n");
 }
 

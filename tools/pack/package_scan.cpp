@@ -7,8 +7,11 @@
 #include <cstring>
 #include <filesystem>
 
-#ifndef _WIN32
 #include <fcntl.h>
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -375,7 +378,11 @@ void stopExtracting(Scan& scan)
 FILE* createExtractedFile(const std::string& path)
 {
 #ifdef _WIN32
-    return std::fopen(path.c_str(), "wb");
+    int fd = ::_open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0) return nullptr;
+    FILE* f = ::_fdopen(fd, "wb");
+    if (!f) ::_close(fd);
+    return f;
 #else
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) return nullptr;
