@@ -1,5 +1,7 @@
 #include "common/uninstall_log.h"
 
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "common/package_format.h"
@@ -223,4 +225,82 @@ bool parseUninstallLog(const std::string& bytes, const std::vector<std::string>&
     if (checkLogScope(entries, shortcutRoots, problem)) return true;
     entries.clear();
     return false;
+}
+
+bool readUninstallLogFile(const std::string& path, std::string& bytes)
+{
+    bytes.clear();
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return false;
+    char buffer[32768];
+    bool ok = true;
+    for (;;) {
+        std::size_t got = std::fread(buffer, 1, sizeof buffer, file);
+        bytes.append(buffer, got);
+        if (bytes.size() > kMaxUninstallLogSize) break;  // the parser refuses it by its size
+        if (got < sizeof buffer) {
+            ok = std::ferror(file) == 0;
+            break;
+        }
+    }
+    std::fclose(file);
+    return ok;
+}
+
+std::vector<LogEntry> earlierRecordsToKeep(const std::vector<LogEntry>& earlier, const std::string& newRoot,
+                                           bool (*exists)(const LogEntry& entry))
+{
+    std::vector<LogEntry> kept;
+    if (earlier.empty() || earlier.back().type != wbformat::kLogInstallRoot ||
+        !samePathKey(earlier.back().path, newRoot)) {
+        return kept;
+    }
+    for (const LogEntry& entry : earlier) {
+        if (entry.type != wbformat::kLogInstallRoot && exists(entry)) kept.push_back(entry);
+    }
+    return kept;
+}
+
+namespace {
+
+// FNV-1a of the path as samePathKey compares it, computed without a copy: the new paths'
+// table needs a hash, and this one is a few instructions.
+std::size_t pathHash(const std::string& path)
+{
+    std::size_t end = path.size();
+    while (end > 0 && isSeparator(path[end - 1])) --end;
+    std::uint32_t hash = 2166136261u;
+    for (std::size_t i = 0; i < end; ++i) {
+        char c = isSeparator(path[i]) ? '\\' : path[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    }
+    return hash;
+}
+
+}  // namespace
+
+std::vector<LogEntry> mergedUninstallLog(const std::vector<LogEntry>& fresh, const std::vector<LogEntry>& kept)
+{
+    std::vector<LogEntry> merged = fresh;
+    if (kept.empty() || merged.empty() || merged.back().type != wbformat::kLogInstallRoot) return merged;
+    merged.pop_back();
+    // The new paths in an open-addressed table at most half full, so that each earlier
+    // record costs about one comparison: the log is rewritten again and again while a
+    // large package installs. A slot holds a new record's index plus one; zero is free.
+    std::size_t mask = 1;
+    while (mask < 2 * fresh.size()) mask <<= 1;
+    std::vector<std::size_t> slots(mask--);
+    for (std::size_t i = 0; i < fresh.size(); ++i) {
+        std::size_t slot = pathHash(fresh[i].path) & mask;
+        while (slots[slot] != 0) slot = (slot + 1) & mask;
+        slots[slot] = i + 1;
+    }
+    for (const LogEntry& entry : kept) {
+        std::size_t slot = pathHash(entry.path) & mask;
+        while (slots[slot] != 0 && !samePathKey(fresh[slots[slot] - 1].path, entry.path)) slot = (slot + 1) & mask;
+        if (slots[slot] == 0) merged.push_back(entry);
+    }
+    merged.push_back(fresh.back());
+    return merged;
 }

@@ -62,8 +62,30 @@ std::string logScopeOf(const LogEntry& entry, const std::string& installRoot,
 // case, either separator, trailing separators ignored).
 bool isAtOrBelow(const std::string& path, const std::string& folder);
 
+// Reads a whole log file, refusing one larger than the limit above. False when it cannot
+// be opened or read to its end.
+bool readUninstallLogFile(const std::string& path, std::string& bytes);
+
 // A drive letter, a colon and a separator, or a network path (\\server\share\...).
 bool isFullPath(const std::string& path);
+
+// Installing over an earlier installation: its log's records are carried into the new log,
+// so that the uninstaller still removes what only the earlier version had.
+//
+// Paths are compared as Windows compares file names: ASCII letters without case, either
+// separator, trailing separators ignored.
+//
+// The earlier records worth carrying into a log whose root is newRoot: none when the
+// earlier log's root names another folder; otherwise every record but the root, in the
+// earlier order, of an item that `exists` still finds (a file record a file, a folder
+// record a folder). The check is made once, before the new installation writes anything.
+std::vector<LogEntry> earlierRecordsToKeep(const std::vector<LogEntry>& earlier, const std::string& newRoot,
+                                           bool (*exists)(const LogEntry& entry));
+
+// The records of the log to write: the new ones as they stand (newest first, the root
+// last), with each kept earlier record whose path is not among the new ones put before the
+// root. Unchanged when nothing is kept.
+std::vector<LogEntry> mergedUninstallLog(const std::vector<LogEntry>& fresh, const std::vector<LogEntry>& kept);
 
 // A number in decimal digits. std::to_string would bring the C runtime's whole formatted
 // printing into the program for these few digits.

@@ -306,6 +306,7 @@ void runInstallation()
     InstallerState& s = installerState;
     InstallWalk plan = planInstallWalk(fullInstallDir(s.installDir));
     setInstallDir(plan.reached);
+    readEarlierUninstallLog(shortcutFolders());
     logUninstallRecord(wbformat::kLogInstallRoot, "", s.installDir);
     // installDir loses its trailing backslash at the end; the directory is entered and the
     // log written with it, which for a drive's root names the root and not the drive's

@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "common/package_format.h"
 #include "common/uninstall_log.h"
 #include "installer/installer_state.h"
 
@@ -41,12 +43,51 @@ void logUninstallRecord(int type, const char* prefix, const char* name)
     installerState.uninstallLog = record;
 }
 
+namespace {
+
+std::vector<LogEntry> entriesOf(const LogRecord* records)
+{
+    std::vector<LogEntry> entries;
+    for (const LogRecord* r = records; r; r = r->next) {
+        LogEntry entry = {r->type, r->path};
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+// A file record's item must still be a file, a folder record's a folder: a name that
+// now stands for something else is no longer what the earlier installation made.
+bool itemStillThere(const LogEntry& entry)
+{
+    DWORD attributes = GetFileAttributesA(entry.path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return entry.type == wbformat::kLogFile ? !folder : folder;
+}
+
+}  // namespace
+
+void readEarlierUninstallLog(const std::vector<std::string>& shortcutRoots)
+{
+    std::string root = installerState.installDir;
+    std::string bytes, problem;
+    std::vector<LogEntry> earlier;
+    if (!readUninstallLogFile(root + wbformat::kUninstallLogName, bytes)) return;
+    // The uninstaller's rules: a record it would refuse would make it refuse the new log
+    // whole.
+    if (!parseUninstallLog(bytes, shortcutRoots, earlier, problem)) return;
+    std::vector<LogEntry> kept = earlierRecordsToKeep(earlier, root, itemStillThere);
+    if (!kept.empty()) installerState.earlierLog = new std::vector<LogEntry>(kept);
+}
+
 bool writeUninstallLog(const char* path)
 {
     std::string bytes;
     bool complete = true;
-    for (const LogRecord* r = installerState.uninstallLog; r; r = r->next) {
-        if (!appendLogRecordBytes(bytes, r->type, r->path)) complete = false;
+    std::vector<LogEntry> records = entriesOf(installerState.uninstallLog);
+    if (installerState.earlierLog) records = mergedUninstallLog(records, *installerState.earlierLog);
+    for (const LogEntry& entry : records) {
+        if (!appendLogRecordBytes(bytes, entry.type, entry.path.c_str())) complete = false;
     }
     std::string temporary = std::string(path) + ".new";
     FILE* out = std::fopen(temporary.c_str(), "wb");

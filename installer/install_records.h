@@ -4,12 +4,23 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 // Pushes a record (type, prefix followed by name) onto the head of the uninstall log.
 void logUninstallRecord(int type, const char* prefix, const char* name);
 
+// Reads the log that an earlier installation left in installDir (which ends with a
+// backslash) into earlierLog, when the uninstaller would accept it and its root is
+// installDir. shortcutRoots: the shell folders the installer puts shortcuts in, a part of
+// those the uninstaller accepts shortcut records in. Anything else (no log, a damaged one,
+// another folder's) is passed over without a word: the new log is then the new
+// installation's alone.
+void readEarlierUninstallLog(const std::vector<std::string>& shortcutRoots);
+
 // Writes the uninstall log to path, newest record first, the install root last: the
-// records so far while the installation runs, all of them at its end. The bytes go to a
+// records so far while the installation runs, all of them at its end, and before the root
+// the earlier installation's records that this one did not log again. The bytes go to a
 // temporary file beside path that is then moved over it, so that a process ended part-way
 // leaves the previous log or the new one, never half of one. False when the log could not
 // be written completely; path then keeps what it held.

@@ -8,8 +8,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "common/package_format.h"
+#include "common/uninstall_log.h"
 
 struct ShortcutRecord {
     char* linkPath;
@@ -58,6 +60,11 @@ struct InstallerState {
     HFONT licenceFont;
 
     LogRecord* uninstallLog;
+    // The records an earlier installation into the same folder logged, of items still
+    // there, in their log's order and without its root: every write of the log carries
+    // those that this installation does not log itself, so an update stays removable whole.
+    // Null when there are none.
+    std::vector<LogEntry>* earlierLog;
 
     // What went wrong during the installation, for the warning after it: how many items
     // could not be installed, the path of the first, and whether the package itself was

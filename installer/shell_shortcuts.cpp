@@ -67,6 +67,16 @@ bool expandLinkPath(const char* linkPath, std::string& expanded)
     return expandLinkPathText(linkPath, folders, expanded);
 }
 
+std::vector<std::string> shortcutFolders()
+{
+    // One that cannot be read stays empty, which holds nothing.
+    std::vector<std::string> folders(kShellFolderCount);
+    for (int folder = 0; folder < kShellFolderCount; ++folder) {
+        folders[folder] = readShellFolder(shellFolderValueName(folder));
+    }
+    return folders;
+}
+
 const char* readShellFolder(const char* valueName)
 {
     // Cleared first, so that a failed lookup never hands on the folder of an earlier one.

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 // Every Shell Folders lookup reads into this one buffer; its text is valid only until the
 // next lookup.
@@ -17,6 +18,10 @@ void createShortcuts();
 // The link path with its shell folder macros replaced by the current user's folders.
 // False when the expansion outgrows its limit.
 bool expandLinkPath(const char* linkPath, std::string& expanded);
+
+// The desktop, programs menu, start menu and start-up folder that the macros name (empty
+// when unreadable): the folders the installer's shortcut records may lie below.
+std::vector<std::string> shortcutFolders();
 
 // The named value of the current user's Shell Folders key, in shellFolderBuffer; an empty
 // text when the key or the value cannot be read.

@@ -52,7 +52,7 @@ bool loadLog()
 {
     UninstallerState& state = uninstallerState;
     std::string bytes;
-    if (!readLogFile(state.logPath, bytes)) {
+    if (!readUninstallLogFile(state.logPath, bytes)) {
         showBox(unreadableLogNotice(state.logPath), MB_OK | MB_ICONERROR);
         return false;
     }

@@ -2,30 +2,6 @@
 
 #include <windows.h>
 
-#include <cstdio>
-
-#include "common/uninstall_log.h"
-
-bool readLogFile(const std::string& path, std::string& bytes)
-{
-    bytes.clear();
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return false;
-    char buffer[32768];
-    bool ok = true;
-    for (;;) {
-        std::size_t got = std::fread(buffer, 1, sizeof buffer, file);
-        bytes.append(buffer, got);
-        if (bytes.size() > kMaxUninstallLogSize) break;  // the parser refuses it by its size
-        if (got < sizeof buffer) {
-            ok = std::ferror(file) == 0;
-            break;
-        }
-    }
-    std::fclose(file);
-    return ok;
-}
-
 namespace {
 
 const char kShellFoldersKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";

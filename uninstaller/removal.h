@@ -1,13 +1,9 @@
-// The uninstaller's work on the file system: reading the log, finding the folders it must
-// never remove, and removing single files and empty folders. Never recursive.
+// The uninstaller's work on the file system: finding the folders it must never remove,
+// and removing single files and empty folders. Never recursive.
 #pragma once
 
 #include <string>
 #include <vector>
-
-// Reads a whole file, refusing one larger than the log limit. False when it cannot be
-// opened or read to its end.
-bool readLogFile(const std::string& path, std::string& bytes);
 
 // The user's and the machine's shell folders (desktop, program menu, start menu, start-up
 // folder and the rest) as the registry names them: Windows expects them to exist, so an

@@ -98,6 +98,16 @@ protected:
     void installProduct(const std::string& product, const std::string& menuParent,
                         const std::vector<std::string>& menuTree, const std::string& installDirText = "")
     {
+        ASSERT_NO_FATAL_FAILURE(installPackage(product, productPackage(product, menuParent, installDirText)));
+        ASSERT_EQ(uns::treeOf(app), kInstalledTree);
+        ASSERT_EQ(uns::treeOf(programs), menuTree);
+        ASSERT_EQ(uns::treeOf(desktop), std::vector<std::string>{"Wb App.lnk"});
+        ASSERT_EQ(uns::readFileBytes(app + "\\__uninst.exe"), uns::readFileBytes(uns::builtUninstaller()));
+    }
+
+    wbpack::PackageSpec productPackage(const std::string& product, const std::string& menuParent = "",
+                                       const std::string& installDirText = "")
+    {
         wbpack::PackageSpec package = uns::packageWithUninstaller(product, app);
         if (!installDirText.empty()) package.header.installDir = installDirText;
         package.shortcuts = {
@@ -106,15 +116,17 @@ protected:
             {"$P\\" + menuParent + "Wb App\\Uninstall Wb App.lnk", app + "\\__uninst.exe", app, "",
              "Removes Wb App"},
         };
+        return package;
+    }
+
+    // Runs the package's installer through to its notice, which must be the only box.
+    void installPackage(const std::string& product, const wbpack::PackageSpec& package)
+    {
         lnk::InstallRun installed = uns::install(base, package);
         ASSERT_TRUE(installed.completed);
         ASSERT_EQ(installed.boxTexts,
                   std::vector<std::string>{"`" + product + "' has been installed at `" + app + "'"});
         ASSERT_EQ(installed.exitCode, 0u);
-        ASSERT_EQ(uns::treeOf(app), kInstalledTree);
-        ASSERT_EQ(uns::treeOf(programs), menuTree);
-        ASSERT_EQ(uns::treeOf(desktop), std::vector<std::string>{"Wb App.lnk"});
-        ASSERT_EQ(uns::readFileBytes(app + "\\__uninst.exe"), uns::readFileBytes(uns::builtUninstaller()));
     }
 
     std::map<std::string, uns::RegValue> entryValues(const std::string& product) const
@@ -129,8 +141,10 @@ protected:
     }
 
     // A run that removed everything: asked, told, ended with 0, and its clean-up copy did
-    // its work, ended with 0 and left nothing in the temporary folder.
-    void expectFullRemoval(const uns::UninstallRun& run, const std::string& notice)
+    // its work, ended with 0 and left nothing in the temporary folder. `left`: what stays
+    // below the test's folder.
+    void expectFullRemoval(const uns::UninstallRun& run, const std::string& notice,
+                           const std::vector<std::string>& left = {"Desktop\\", "Programs\\", "Setup.exe"})
     {
         ASSERT_EQ(run.boxes.size(), 2u);
         EXPECT_EQ(run.boxes[0].text, question(app));
@@ -151,7 +165,7 @@ protected:
         EXPECT_TRUE(run.copyFolderGone) << run.copyPath;
         EXPECT_FALSE(lnk::directoryExists(app));
         // The shell folders stay, empty; nothing outside what was installed is touched.
-        EXPECT_EQ(uns::treeOf(base), (std::vector<std::string>{"Desktop\\", "Programs\\", "Setup.exe"}));
+        EXPECT_EQ(uns::treeOf(base), left);
     }
 };
 
@@ -599,4 +613,62 @@ TEST_F(UninstallEndToEnd, AnInstallationKilledPartWayIsRemovedAsFarAsItsLogGoes)
     for (const std::string& item : unlogged) outside.push_back("Wb App\\" + item);
     EXPECT_EQ(uns::treeOf(base), outside);
     EXPECT_FALSE(uns::registryKeyExists(HKEY_LOCAL_MACHINE, uns::entryKeyPath("Wb_Killed_Test")));
+}
+
+TEST_F(UninstallEndToEnd, AfterAnUpdateNothingOfEitherVersionRemainsButTheUsersFile)
+{
+    ASSERT_NO_FATAL_FAILURE(prepare("uninstall_e2e_update", "Wb_Update_Test"));
+    // Version 1 has a file, a folder, a desktop link and a menu folder that version 2 lacks.
+    wbpack::PackageSpec first = productPackage("Wb Update Test");
+    first.entries.push_back(wbpack::memoryFileEntry("old.txt", "version 1"));
+    first.entries.push_back(wbpack::enterDirEntry("old"));
+    first.entries.push_back(wbpack::memoryFileEntry("v1.dat", "version 1"));
+    first.entries.push_back(wbpack::leaveDirEntry());
+    first.shortcuts.push_back({"$D\\Wb Old.lnk", app + "\\App.exe", app, "", "Version 1"});
+    first.shortcuts.push_back({"$P\\Wb Old\\Old.lnk", app + "\\App.exe", app, "", "Version 1"});
+    ASSERT_NO_FATAL_FAILURE(installPackage("Wb Update Test", first));
+    ASSERT_NO_FATAL_FAILURE(installPackage("Wb Update Test", productPackage("Wb Update Test")));
+
+    // Version 2's fifteen records, then version 1's own in their order (its links were
+    // logged last, so they come first), then the root.
+    std::vector<lnk::UninstallRecord> records = lnk::readUninstallLog(app + "\\__uninst.dat");
+    ASSERT_EQ(records.size(), 21u);
+    EXPECT_EQ(std::vector<lnk::UninstallRecord>(records.begin() + 14, records.end()),
+              (std::vector<lnk::UninstallRecord>{{0, programs + "\\Wb Old\\Old.lnk"}, {4, programs + "\\Wb Old"},
+                                                 {0, desktop + "\\Wb Old.lnk"}, {0, app + "\\old\\v1.dat"},
+                                                 {1, app + "\\old"}, {0, app + "\\old.txt"}, {3, app + "\\"}}));
+
+    ASSERT_TRUE(uns::writeFileBytes(programs + "\\Wb Old\\mine.txt", "the user's own"));
+    uns::UninstallRun run = uns::runUninstaller(app, IDYES, "uninstall-update");
+    expectFullRemoval(run, removed("Wb Update Test"),
+                      {"Desktop\\", "Programs\\", "Programs\\Wb Old\\", "Programs\\Wb Old\\mine.txt", "Setup.exe"});
+    EXPECT_FALSE(uns::registryKeyExists(HKEY_LOCAL_MACHINE, uns::entryKeyPath("Wb_Update_Test")));
+}
+
+TEST_F(UninstallEndToEnd, AnUpdateLeavesOutAnEarlierLogThatIsDamagedOrAnotherFolders)
+{
+    ASSERT_NO_FATAL_FAILURE(prepare("uninstall_e2e_update_left_out", "Wb_Left_Out_Test"));
+    const std::string log = app + "\\__uninst.dat";
+    ASSERT_NO_FATAL_FAILURE(installProduct("Wb Left Out Test"));
+    const std::string fresh = uns::readFileBytes(log);
+    ASSERT_TRUE(uns::writeFileBytes(app + "\\old.txt", "version 1"));
+    // A sound log but for one byte, a sound log of a folder whose name begins the same, and
+    // one that names a file outside: each names old.txt, and each is left out without a word.
+    std::vector<lnk::UninstallRecord> earlier = {{0, app + "\\old.txt"}, {3, app + "\\"}};
+    ASSERT_TRUE(uns::writeLogRecords(log, earlier));
+    ASSERT_TRUE(uns::writeFileBytes(log, uns::readFileBytes(log) + "\x01"));
+    ASSERT_NO_FATAL_FAILURE(installPackage("Wb Left Out Test", productPackage("Wb Left Out Test")));
+    EXPECT_EQ(uns::readFileBytes(log), fresh);
+
+    earlier.back().path = app + "2\\";
+    ASSERT_TRUE(uns::writeLogRecords(log, earlier));
+    ASSERT_NO_FATAL_FAILURE(installPackage("Wb Left Out Test", productPackage("Wb Left Out Test")));
+    EXPECT_EQ(uns::readFileBytes(log), fresh);
+
+    // A log of this folder that names a file outside it, which the uninstaller would refuse
+    // whole: carried over, it would make the new log refused too.
+    earlier = {{0, base + "\\Setup.exe"}, {0, app + "\\old.txt"}, {3, app + "\\"}};
+    ASSERT_TRUE(uns::writeLogRecords(log, earlier));
+    ASSERT_NO_FATAL_FAILURE(installPackage("Wb Left Out Test", productPackage("Wb Left Out Test")));
+    EXPECT_EQ(uns::readFileBytes(log), fresh);
 }

@@ -312,6 +312,41 @@ TEST(UninstallPaths, ComparisonRootsAndParents)
     EXPECT_EQ(pathsBelow("C:\\P\\App", "C:\\P\\Apple\\x"), Steps{});
 }
 
+// ---- An update's log: the earlier installation's records carried over -----------------
+
+bool notVanished(const LogEntry& entry)
+{
+    return entry.path.find("vanished") == std::string::npos;
+}
+
+Records recordsOf(const std::vector<LogEntry>& entries)
+{
+    Records out;
+    for (const LogEntry& e : entries) out.push_back({e.type, e.path});
+    return out;
+}
+
+TEST(UninstallLogMerge, EarlierRecordsNotLoggedAgainGoBeforeTheRootInTheirOrder)
+{
+    const Records earlier = {
+        {0, "C:\\Home\\Desktop\\Old.lnk"}, {4, "C:\\Home\\Desktop"},
+        {0, "C:\\P\\App\\old\\vanished.txt"}, {0, "C:\\P\\App\\old\\x"}, {1, "C:\\P\\App\\old"},
+        {0, "C:\\P\\App\\A.TXT"}, {1, "C:\\P\\App\\vanished"}, {0, "C:\\P\\App\\old\\x"},
+        {3, "C:\\P\\App\\"}};
+    const Records fresh = {{0, "C:\\Home\\Desktop\\New.lnk"}, {4, "c:/home/desktop/"},
+                           {0, "C:\\P\\App\\a.txt"}, {0, "C:\\P\\App\\new"}, {3, "C:\\P\\App\\"}};
+    // The desktop and a.txt are logged again (in another case, with other separators); what
+    // has vanished is dropped; the earlier log's own repetition stays as it was.
+    std::vector<LogEntry> kept = earlierRecordsToKeep(entriesOf(earlier), "c:\\p\\APP\\", notVanished);
+    EXPECT_EQ(recordsOf(mergedUninstallLog(entriesOf(fresh), kept)),
+              (Records{{0, "C:\\Home\\Desktop\\New.lnk"}, {4, "c:/home/desktop/"}, {0, "C:\\P\\App\\a.txt"},
+                       {0, "C:\\P\\App\\new"}, {0, "C:\\Home\\Desktop\\Old.lnk"}, {0, "C:\\P\\App\\old\\x"},
+                       {1, "C:\\P\\App\\old"}, {0, "C:\\P\\App\\old\\x"}, {3, "C:\\P\\App\\"}}));
+    // Another folder's log, even one whose name begins the same, gives nothing.
+    EXPECT_TRUE(earlierRecordsToKeep(entriesOf(earlier), "C:\\P\\App2\\", notVanished).empty());
+    EXPECT_EQ(recordsOf(mergedUninstallLog(entriesOf(fresh), {})), fresh);
+}
+
 // ---- Texts -----------------------------------------------------------------------------
 
 TEST(UninstallTexts, QuestionAndNotices)

@@ -104,13 +104,13 @@ TEST_F(Removal, TheLogIsReadWholeOrNotAtAll)
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7);
     writeFile(log, bytes);
     std::string read = "stale";
-    EXPECT_TRUE(readLogFile(log, read));
+    EXPECT_TRUE(readUninstallLogFile(log, read));
     EXPECT_EQ(read, bytes);
     writeFile(log, "");
-    EXPECT_TRUE(readLogFile(log, read));
+    EXPECT_TRUE(readUninstallLogFile(log, read));
     EXPECT_EQ(read, "");
-    EXPECT_FALSE(readLogFile(kBase + "\\missing.dat", read));
-    EXPECT_FALSE(readLogFile(kBase, read)) << "a folder is not a log";
+    EXPECT_FALSE(readUninstallLogFile(kBase + "\\missing.dat", read));
+    EXPECT_FALSE(readUninstallLogFile(kBase, read)) << "a folder is not a log";
 }
 
 TEST(ShellFolders, TheRegistrysShellFoldersAreProtected)
