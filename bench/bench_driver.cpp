@@ -490,13 +490,17 @@ double measureLatency(const std::string& commandLine, const std::string& workDir
              said);
     }
     ui::closeProcess(process);
-    FILE* f = std::fopen(stampPath.c_str(), "r");
+    // Read until it succeeds: on a loaded machine the file that has just been renamed into
+    // place can still be refused for a moment.
     long long stamp = 0;
-    if (!f || std::fscanf(f, "%lld", &stamp) != 1) {
-        if (f) std::fclose(f);
-        fail("unreadable stamp " + stampPath);
-    }
-    std::fclose(f);
+    bool read = ui::waitFor([&] {
+        FILE* f = std::fopen(stampPath.c_str(), "r");
+        if (!f) return false;
+        bool scanned = std::fscanf(f, "%lld", &stamp) == 1;
+        std::fclose(f);
+        return scanned;
+    }, deadlineMs);
+    if (!read) fail("unreadable stamp " + stampPath);
     // The recorder is still on its way out; the next run starts when it is gone.
     ui::waitFor([] { return !processNamed("javaw.exe"); }, 10000);
     return counterToMs(stamp - started.QuadPart);

@@ -5,6 +5,7 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
@@ -52,18 +53,33 @@ void collectTree(const std::string& folder, const std::string& prefix, std::vect
     FindClose(search);
 }
 
+std::uint64_t creationTime(HANDLE process)
+{
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+    return (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
 // The uninstaller's clean-up copy: its child process, started from the temporary folder.
-// Opened while the uninstaller still shows a box, so the copy cannot have ended yet.
-HANDLE openCleanupCopy(DWORD uninstallerPid, std::string& copyPath)
+// Opened while the uninstaller still shows a box, so the copy cannot have ended yet. A
+// process listed with the uninstaller's number as its parent may be older than the
+// uninstaller: its parent was an earlier process whose number has been given out again.
+HANDLE openCleanupCopy(const ui::Process& uninstaller, std::string& copyPath)
 {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return nullptr;
+    std::uint64_t uninstallerStarted = creationTime(uninstaller.handle);
     HANDLE copy = nullptr;
     PROCESSENTRY32 entry;
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32First(snapshot, &entry); more && !copy; more = Process32Next(snapshot, &entry)) {
-        if (entry.th32ParentProcessID != uninstallerPid) continue;
+        if (entry.th32ParentProcessID != uninstaller.pid) continue;
         copy = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID);
+        if (copy && creationTime(copy) < uninstallerStarted) {
+            CloseHandle(copy);
+            copy = nullptr;
+            continue;
+        }
         char path[MAX_PATH * 2] = {0};
         DWORD size = sizeof path;
         if (copy && QueryFullProcessImageNameA(copy, 0, path, &size)) copyPath.assign(path, size);
@@ -357,7 +373,7 @@ UninstallRun runUninstaller(const std::string& installDir, int answer, const std
                 ui::saveScreenshot(screenshotPrefix + "-" + std::to_string(run.boxes.size() + 1));
             }
             if (!copy) {
-                copy = openCleanupCopy(process.pid, run.copyPath);
+                copy = openCleanupCopy(process, run.copyPath);
                 if (copy) run.copyFolderAccess = describeAccess(run.copyPath.substr(0, run.copyPath.find_last_of('\\')));
             }
             if (copy) {
