@@ -182,17 +182,9 @@ bool replayFileEntry(EntryWalk& walk)
         fillFile(nullptr, size, result);
         noteInstallFailure(path.c_str());
     } else {
+        // The uninstaller itself is never logged.
         bool isUninstaller = std::strcmp(name, wbformat::kUninstallerName) == 0;
-        FILE* out = std::fopen(name, "wb");
-        result.created = out != nullptr;
-        // A file the installer did not create must never reach the log: the uninstaller
-        // would delete whatever stands there. One it created is logged at once, so that a
-        // log written while its data still arrives names it. The uninstaller itself is
-        // never logged.
-        if (result.created && !isUninstaller) {
-            logUninstallRecord(wbformat::kLogFile, walk.runningPath.c_str(), name);
-        }
-        fillFile(out, size, result);
+        result = extractFile(size, name, isUninstaller ? nullptr : walk.runningPath.c_str());
         if (!result.created || result.writeFailed) noteInstallFailure(path.c_str());
         if (isUninstaller && walk.depth == 0 && result.created && !result.writeFailed && !result.streamBroken) {
             walk.uninstallerExtracted = true;
@@ -292,11 +284,15 @@ void reportInstallFailures()
 
 }  // namespace
 
-ExtractResult extractFile(std::uint32_t size, const char* name)
+ExtractResult extractFile(std::uint32_t size, const char* name, const char* logPrefix)
 {
     ExtractResult result = {false, false, false};
     FILE* out = std::fopen(name, "wb");
     result.created = out != nullptr;
+    // A file the installer did not create must never reach the log: the uninstaller would
+    // delete whatever stands there. One it created is logged at once, so that a log written
+    // while its data still arrives names it.
+    if (result.created && logPrefix) logUninstallRecord(wbformat::kLogFile, logPrefix, name);
     fillFile(out, size, result);
     return result;
 }

@@ -23,5 +23,6 @@ struct ExtractResult {
 // Creates the file name in the current directory and fills it with the next size bytes of
 // the package, in chunks of at most 32768 bytes with a progress redraw after each. The
 // data is consumed even when the file cannot be created or written, so that the entries
-// after it stay in step; only bytes the decompressor delivered are ever written.
-ExtractResult extractFile(std::uint32_t size, const char* name);
+// after it stay in step; only bytes the decompressor delivered are ever written. With a
+// logPrefix, a file that was created is logged (logPrefix followed by name) before its data.
+ExtractResult extractFile(std::uint32_t size, const char* name, const char* logPrefix);
