@@ -65,16 +65,36 @@ function(wb_path_definitions target)
   endif()
 endfunction()
 
-# A GoogleTest program, run as one CTest test (under Wine: one Wine start per program).
+# A GoogleTest program, run as one CTest test (under Wine: one Wine start per program, in
+# the 64-bit prefix with WINE_ARCH win64). Its result counts only with the closing report
+# that GoogleTest writes after its last test (scripts/gtest-complete): a program that ends
+# half-way with status 0 fails.
 function(wb_add_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "WINE_ARCH" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
   wb_path_definitions(${name})
-  add_test(NAME ${name} COMMAND ${name} --gtest_brief=0)
+  wb_test_runner(runner ${name} "${T_WINE_ARCH}")
+  add_test(NAME ${name} COMMAND ${runner} $<TARGET_FILE:${name}> --gtest_brief=0)
   set_tests_properties(${name} PROPERTIES TIMEOUT 600)
   if(T_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
   endif()
+endfunction()
+
+# The command that runs test program `name` and checks its closing report: the report
+# check, then (for Windows programs) the Wine runner with the prefix of this build tree.
+function(wb_test_runner out name wine_arch)
+  set(runner ${CMAKE_SOURCE_DIR}/scripts/gtest-complete --xml ${CMAKE_BINARY_DIR}/test-reports/${name}.xml)
+  if(WIN32)
+    list(APPEND runner --windows -- /usr/bin/env WB_WINE_DIR=${WB_WINE_DIR})
+    if(wine_arch)
+      list(APPEND runner WB_WINE_ARCH=${wine_arch})
+    endif()
+    list(APPEND runner ${CMAKE_SOURCE_DIR}/scripts/wine-run)
+  else()
+    list(APPEND runner --)
+  endif()
+  set(${out} ${runner} PARENT_SCOPE)
 endfunction()

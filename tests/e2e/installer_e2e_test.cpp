@@ -323,35 +323,17 @@ TEST(InstallerEndToEnd, ClosingAfterCompletionStillShowsTheNoticeWithoutOwner)
     EXPECT_EQ(lnk::folderNames(app), (std::vector<std::string>{"__uninst.dat", "docs", "runner.exe"}));
 }
 
-// The host path of an ASCII Windows path, as Wine maps it; "" when not under Wine.
-std::string unixPath(const std::string& windowsPath)
-{
-    using UnixName = char*(CDECL*)(const WCHAR*);
-    auto unixName = reinterpret_cast<UnixName>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-    std::wstring wide(windowsPath.begin(), windowsPath.end());
-    char* path = unixName ? unixName(wide.c_str()) : nullptr;
-    if (!path) return "";
-    std::string result = path;
-    HeapFree(GetProcessHeap(), 0, path);
-    return result;
-}
-
 // The names below a folder as the host's file system holds them (UTF-8 bytes), listed by
 // a host script (tests/e2e/installer.cmake) that Wine starts like a Windows program.
 std::string hostNames(const std::string& folder)
 {
     // A name of its own for each listing: a list left by an earlier run is never taken.
     std::string list = folder + "-host-names-" + std::to_string(GetTickCount64()) + ".txt";
-    std::string dir = unixPath(folder), out = unixPath(list);
-    if (dir.empty() || out.empty()) return "(no host path)";
-    ui::Process lister;
-    if (!ui::startProcess("\"" WB_BINARY_DIR "\\tests\\host-names\" \"" + dir + "\" \"" + out + "\"", "", lister))
-        return "(host-names did not start)";
-    // Wine gives no handle to wait on for a host program; the script moves the finished
-    // list into place, so its appearing is the end.
-    bool listed = ui::waitFor([&] { return lnk::fileExists(list); });
-    ui::closeProcess(lister);
+    std::string dir = ui::hostPath(folder), out = ui::hostPath(list);
+    std::string script = ui::hostPath(WB_BINARY_DIR "\\tests\\host-names");
+    if (dir.empty() || out.empty() || script.empty()) return "(no host path)";
+    if (!ui::runOnHost({script, dir, out})) return "(host-names failed)";
+    bool listed = lnk::fileExists(list);
     std::string names = vmk::readFile(list);
     DeleteFileA(list.c_str());
     return listed ? names : "(host-names left no list)";

@@ -1,14 +1,17 @@
 # End-to-end tests of vmkick under Wine. Recorders stand in for javaw.exe, java.exe and the
 # web browser; one test runs the example application with the host's Java as the runtime
 # shipped beside it.
+# The places the runtime search looks include the 64-bit registry view, which only a
+# 32-bit program under WOW64 has: launcher_sources_test runs in the runner's second, 64-bit
+# prefix.
 foreach(test launcher_failure_test launcher_start_test launcher_sources_test)
-  wb_add_test(${test} SOURCES ${CMAKE_SOURCE_DIR}/tests/e2e/${test}.cpp LIBS wb_ui_driver)
+  set(arch "")
+  if(test STREQUAL launcher_sources_test)
+    set(arch win64)
+  endif()
+  wb_add_test(${test} SOURCES ${CMAKE_SOURCE_DIR}/tests/e2e/${test}.cpp LIBS wb_ui_driver WINE_ARCH ${arch})
   add_dependencies(${test} recorder vmkick)
 endforeach()
-# The places the runtime search looks include the 64-bit registry view, which only a
-# 32-bit program under WOW64 has: these run in the runner's second, 64-bit prefix.
-set_target_properties(launcher_sources_test PROPERTIES CROSSCOMPILING_EMULATOR
-  "/usr/bin/env;WB_WINE_DIR=${WB_WINE_DIR};WB_WINE_ARCH=win64;${CMAKE_SOURCE_DIR}/scripts/wine-run")
 
 # The host's Java as a registered Windows runtime: asked to start a host script, Wine runs
 # it, so this one stands as the runtime's bin\javaw.exe. Headless, so that the example

@@ -356,35 +356,21 @@ TEST_F(UninstallEndToEnd, AnEntryInTheUsersListGoesAndWithoutAnEntryTheProgramIs
 
 namespace {
 
-// Starts a host program (under Wine, Z: is the host's root) on the host's names for paths.
-bool runOnHost(const std::string& program, const std::vector<std::string>& paths)
+// Runs a host program on the host's names for the paths, and waits for it.
+bool runOnHost(std::vector<std::string> argv, const std::vector<std::string>& paths)
 {
-    using UnixName = char*(CDECL*)(const WCHAR*);
-    auto unixName = reinterpret_cast<UnixName>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-    if (!unixName) return false;
-    std::string line = program;
     for (const std::string& path : paths) {
-        WCHAR wide[MAX_PATH];
-        MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
-        char* name = unixName(wide);
-        if (!name) return false;
-        line += std::string(" \"") + name + "\"";
-        HeapFree(GetProcessHeap(), 0, name);
+        argv.push_back(ui::hostPath(path));
+        if (argv.back().empty()) return false;
     }
-    ui::Process process;
-    if (!ui::startProcess(line, "C:\\", process)) return false;
-    // Wine's handle to a host program tells neither when it ends nor how; the callers
-    // wait for what it does.
-    ui::closeProcess(process);
-    return true;
+    return ui::runOnHost(argv);
 }
 
 // A host symbolic link: Wine shows it to programs as a reparse point, as Windows shows a
 // junction or a symbolic link.
 bool makeHostLink(const std::string& target, const std::string& link)
 {
-    return runOnHost("Z:\\bin\\ln -s", {target, link}) && ui::waitFor([&] {
+    return runOnHost({"/bin/ln", "-s"}, {target, link}) && ui::waitFor([&] {
                DWORD attributes = GetFileAttributesA(link.c_str());
                return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
            });
@@ -440,12 +426,9 @@ TEST_F(UninstallEndToEnd, ALogNamingAnythingButWhatWasInstalledRemovesNothing)
 
 TEST_F(UninstallEndToEnd, AFolderReplacedByALinkIsNotFollowed)
 {
-    // A link an earlier run left behind is removed as a link, never followed. Only when
-    // the folder is there: the host's rm cannot be waited for, and started for nothing it
-    // could still be on its way when the folder is made again below.
+    // A link an earlier run left behind is removed as a link, never followed.
     if (lnk::directoryExists("C:\\wbtest\\uninstall_e2e_link")) {
-        ASSERT_TRUE(runOnHost("Z:\\bin\\rm -rf", {"C:\\wbtest\\uninstall_e2e_link"}));
-        ASSERT_TRUE(ui::waitFor([] { return !lnk::directoryExists("C:\\wbtest\\uninstall_e2e_link"); }));
+        ASSERT_TRUE(runOnHost({"/bin/rm", "-rf"}, {"C:\\wbtest\\uninstall_e2e_link"}));
     }
     ASSERT_NO_FATAL_FAILURE(prepare("uninstall_e2e_link", "Wb_Link_Test"));
     ASSERT_NO_FATAL_FAILURE(installProduct("Wb Link Test"));

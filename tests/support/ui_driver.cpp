@@ -81,6 +81,35 @@ void killProcess(Process& process)
     }
 }
 
+std::string hostPath(const std::string& windowsPath)
+{
+    using UnixName = char*(CDECL*)(const WCHAR*);
+    auto unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (!unixName) return "";
+    std::vector<WCHAR> wide(windowsPath.size() + 1);
+    MultiByteToWideChar(CP_ACP, 0, windowsPath.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
+    char* path = unixName(wide.data());
+    if (!path) return "";
+    std::string result = path;
+    HeapFree(GetProcessHeap(), 0, path);
+    return result;
+}
+
+bool runOnHost(std::vector<std::string> argv)
+{
+    // Wine's own spawn call: it waits and gives the exit status (an NTSTATUS when the
+    // program could not be started).
+    using UnixSpawn = LONG(WINAPI*)(char* const*, int);
+    auto spawn = reinterpret_cast<UnixSpawn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "__wine_unix_spawnvp")));
+    if (!spawn || argv.empty()) return false;
+    std::vector<char*> args;
+    for (std::string& arg : argv) args.push_back(&arg[0]);
+    args.push_back(nullptr);
+    return spawn(args.data(), TRUE) == 0;
+}
+
 void closeProcess(Process& process)
 {
     if (process.handle) CloseHandle(process.handle);

@@ -31,6 +31,14 @@ void removeTree(const std::string& path);
 void killProcess(Process& process);
 void closeProcess(Process& process);
 
+// The host path of a Windows path, as Wine maps it; "" when not under Wine.
+std::string hostPath(const std::string& windowsPath);
+// Runs a host program (argv in host terms) under Wine and waits for it; true when it
+// exited with status 0. Never through startProcess: for a host program Wine fills in no
+// process handles, and closing the values it leaves can close handles of the test's own
+// (its standard output among them).
+bool runOnHost(std::vector<std::string> argv);
+
 // Polls condition every few milliseconds until it holds or the deadline passes.
 bool waitFor(const std::function<bool()>& condition, int timeoutMs = kDeadlineMs);
 

@@ -212,14 +212,6 @@ std::string dosDevices()
     return std::string(prefix ? prefix : "/nonexistent") + "/dosdevices/";
 }
 
-// Runs a program of the host (Wine starts those too). Its process handle tells nothing
-// about when the host program ends, so callers wait for its effect.
-void runHostCommand(const std::string& command)
-{
-    ui::Process process;
-    if (ui::startProcess(command, "C:\\", process)) ui::closeProcess(process);
-}
-
 bool exists(const std::string& path)
 {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -233,18 +225,14 @@ bool mapDosDevice(const std::string& device, const std::string& cFolder, const s
     for (char& c : target) c = c == '\\' ? '/' : c;
     std::string up = device.find('/') == std::string::npos ? "../" : "../../";
     std::string link = dosDevices() + device;
-    runHostCommand("/bin/mkdir -p " + link.substr(0, link.rfind('/')));
-    // mkdir and ln run side by side; ln is repeated until the link is there.
-    return ui::waitFor([&] {
-        if (exists(probe)) return true;
-        runHostCommand("/bin/ln -sfn " + up + "drive_c/" + target + " " + link);
-        return ui::waitFor([&] { return exists(probe); }, 500);
-    });
+    return ui::runOnHost({"/bin/mkdir", "-p", link.substr(0, link.rfind('/'))}) &&
+           ui::runOnHost({"/bin/ln", "-sfn", up + "drive_c/" + target, link}) &&
+           ui::waitFor([&] { return exists(probe); });
 }
 
 void unmapDosDevice(const std::string& device, const std::string& probe)
 {
-    runHostCommand("/bin/rm -f " + dosDevices() + device);
+    ui::runOnHost({"/bin/rm", "-f", dosDevices() + device});
     ui::waitFor([&] { return !exists(probe); });
 }
 
