@@ -89,6 +89,8 @@ TEST_F(Cli, UsageErrorsExitWithTwo)
         {"build m/hello.cfg -j 0", "-j takes a number of threads from 1 to 256, not '0'"},
         {"build m/hello.cfg -j 2x", "-j takes a number of threads from 1 to 256, not '2x'"},
         {"build m/hello.cfg -j 257", "-j takes a number of threads from 1 to 256, not '257'"},
+        {"build m/hello.cfg -j0", "-j takes a number of threads from 1 to 256, not '0'"},
+        {"build m/hello.cfg -jx", "-j takes a number of threads from 1 to 256, not 'x'"},
         {"build m/hello.cfg --sign-password-file pw", "--sign-password-file needs --sign"},
     };
     for (const auto& c : cases) {
@@ -117,6 +119,8 @@ TEST_F(Cli, BuildListVerifyExtractRoundTrip)
     EXPECT_TRUE(readFile(out) == first) << "the same inputs must give the same bytes";
     ASSERT_EQ(run("build m/hello.cfg --stub stub.exe -o Setup.exe -j 3").status, 0);
     EXPECT_TRUE(readFile(out) == first) << "nor may the thread count change them";
+    ASSERT_EQ(run("build m/hello.cfg --stub stub.exe -o Setup.exe -j4").status, 0);
+    EXPECT_TRUE(readFile(out) == first) << "-j4 is -j 4";
 
     Outcome list = run("list Setup.exe");
     EXPECT_EQ(list.status, 0);
@@ -232,7 +236,8 @@ TEST_F(Cli, RefusalsWriteNoOutputFile)
     expectRefused("m/LICENSE.txt: the licence text is 66200 bytes in code page 1252 with CR LF line ends; a package "
                   "string holds at most 65535");
     writeFile(p("m/LICENSE.txt"), std::string("MZ\0\0", 4));
-    expectRefused("m/LICENSE.txt: the licence text holds a zero byte; is it a plain text file?");
+    expectRefused("m/hello.cfg: package: licence \"LICENSE.txt\": m/LICENSE.txt: the licence text holds a zero byte; "
+                  "is it a plain text file?");
     writeFile(p("m/LICENSE.txt"), "Terms\n");
 
     // A sparse file: its size is refused before a byte of it is read.

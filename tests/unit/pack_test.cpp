@@ -409,33 +409,79 @@ TEST(Warnings, MistakesTheFormatAllowsAreNamedOneLineEach)
     }
 }
 
-TEST(Manifest, MistakesAreRefusedNamingTheKey)
+// Every slip in a manifest is refused, naming the file with the line and column and what
+// was expected, or the key, or the file a key names and what is wrong with it; nothing a
+// packager wrote is dropped in silence.
+TEST(Manifest, SlipsAreRefusedWithTheirPlaceTheKeyOrTheFile)
 {
     TempDir dir;
     writeFile(dir / "app/f", "x");
+    writeFile(dir / "L.txt", "\xEF\xBB\xBFTerms\n");
+    writeFile(dir / "folder/x", "");
     std::string path = dir / "m.cfg";
-    auto refusal = [&](const std::string& text) {
-        writeFile(path, text);
+    const std::string ok = "product=\"P\" source=\"app\" ";
+    const std::string okAll = ok + "installDir=\"A\" ";
+    const std::string escapes = ": in quoted values \\t \\n \\r \\b and \\e are escapes, so write \\\\ for a backslash";
+    struct Case {
+        std::string text;
+        std::string refusal;   // after the manifest's path; "" when it loads
+    };
+    const std::vector<Case> cases = {
+        // Syntax: the place and what was expected.
+        {"package {\n  " + okAll + "\n  run == \"x\"\n  licence = \"L.txt\"\n}\n",
+         ":3:8: expected a value for run after \"=\", found \"=\""},
+        {"package {\n  " + okAll + "\n}\n}\nshortcut { link = \"a\" }\n", ":4:1: found \"}\" where no block is open"},
+        {"package {\n  product = \"Caf\u00e9\" }}\n", ":2:21: found \"}\" where no block is open"},
+        {"package {\n  " + okAll + "\n", ":3:1: expected \"}\" to close the block \"package\" opened at 1:1, found the end "
+                                         "of the file"},
+        {"package {\n  product = \"P\n}\n", ":2:13: the quoted value of product is not closed"},
+        {"package {\n  'product = \"P\"\n}\n", ":2:3: the quoted text 'product = \"P\"... is not closed"},
+        {"= x\npackage { " + okAll + "}", ":1:1: expected a key name, found \"=\""},
+        {"package { " + okAll + "shortcut {{ } }", ":1:61: expected a key name, found \"{\""},
+        {"package {\n  \"\" = \"x\"\n}", ":2:3: expected a key name, found an empty quoted text"},
+        {"package {\n  run = }", ":2:9: expected a value for run after \"=\", found \"}\""},
+        {"package { " + okAll + std::string("}\0", 2), ":1:52: a zero byte; a manifest is a text file"},
+        // Keys.
+        {"package { " + ok + "installDir = \"C:\\tools\" }", ": package: installDir holds the control character 0x09 at byte 3" + escapes},
+        {"package { " + ok + "installDir=\"C:\\\\A\" shortcut { link = \"$D\\b.lnk\" target=\"t\" } }",
+         ": package: shortcut 1: link holds the control character 0x1A at byte 3" + escapes},
+        {"package { " + ok + "installDir=\"A\" licence_file=\"L\" }",
+         ": package: unknown key \"licence_file\" (known: product, installDir, run, website, publisher, licence, source, "
+         "codepage, shortcut)"},
+        {"package { product=\"P\" installDir=\"A\" }", ": package: source is missing"},
+        {"pakage { }", ": unexpected top-level item \"pakage\": a manifest holds one package block"},
+        {"# only a comment\n", ": no package block"},
+        {"package { " + ok + "installDir=\"" + std::string(16383, 'a') + "\" }",
+         ": package: installDir is 16383 bytes or longer; a manifest value holds at most 16382"},
+        // Files the keys name.
+        {"package { " + okAll + "licence = \"folder\" }", ": package: licence \"folder\": " + dir / "folder" +
+                                                            " is a folder, not a text file"},
+        {"package { " + okAll + "licence = \"nothing.txt\" }",
+         ": package: licence \"nothing.txt\": " + dir / "nothing.txt" + " does not exist"},
+        {"package { product=\"P\" installDir=\"A\" source = \"apps\" }",
+         ": package: source \"apps\": " + dir / "apps" + " does not exist"},
+        {"package { product=\"P\" installDir=\"A\" source = \"L.txt\" }",
+         ": package: source \"L.txt\": " + dir / "L.txt" + " is not a folder"},
+        // A byte-order mark before the manifest and before the licence is dropped.
+        {"\xEF\xBB\xBFpackage { " + okAll + "licence = \"L.txt\" }", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 80));
+        writeFile(path, c.text);
         PackageSpec package;
         std::string error;
-        EXPECT_FALSE(loadPackageSpec(path, package, error)) << text;
-        return error;
-    };
-    const std::string ok = "product=\"P\" source=\"app\" ";
-    EXPECT_EQ(refusal("package { " + ok + "installDir = \"C:\\tools\" }"),
-              path + ": package: installDir holds the control character 0x09 at byte 3: in quoted values "
-                     "\\t \\n \\r \\b and \\e are escapes, so write \\\\ for a backslash");
-    EXPECT_EQ(refusal("package { " + ok + "installDir=\"C:\\\\A\" shortcut { link = \"$D\\b.lnk\" target=\"t\" } }"),
-              path + ": package: shortcut 1: link holds the control character 0x1A at byte 3: in quoted values "
-                     "\\t \\n \\r \\b and \\e are escapes, so write \\\\ for a backslash");
-    EXPECT_EQ(refusal("package { " + ok + "installDir=\"A\" licence_file=\"L\" }"),
-              path + ": package: unknown key \"licence_file\" (known: product, installDir, run, website, publisher, "
-                     "licence, source, codepage, shortcut)");
-    EXPECT_EQ(refusal("package { product=\"P\" installDir=\"A\" }"), path + ": package: source is missing");
-    EXPECT_EQ(refusal("pakage { }"), path + ": unexpected top-level item \"pakage\": a manifest holds one package block");
-    EXPECT_EQ(refusal("# only a comment\n"), path + ": no package block");
-    EXPECT_EQ(refusal("package { " + ok + "installDir=\"" + std::string(16383, 'a') + "\" }"),
-              path + ": package: installDir is 16383 bytes or longer; a manifest value holds at most 16382");
+        bool loaded = loadPackageSpec(path, package, error);
+        EXPECT_EQ(loaded, c.refusal.empty());
+        EXPECT_EQ(loaded ? "" : error, c.refusal.empty() ? "" : path + c.refusal);
+        if (loaded) EXPECT_EQ(package.header.licenceText, "Terms\r\n");
+    }
+    // The manifest itself.
+    PackageSpec package;
+    std::string error;
+    EXPECT_FALSE(loadPackageSpec(dir / "none.cfg", package, error));
+    EXPECT_EQ(error, dir / "none.cfg" + ": the manifest does not exist");
+    EXPECT_FALSE(loadPackageSpec(dir / "folder", package, error));
+    EXPECT_EQ(error, dir / "folder" + ": the manifest is a folder, not a text file");
 }
 
 // ---- Refusals: each writes nothing, and an older output file stays as it was -----

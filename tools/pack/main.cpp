@@ -116,10 +116,12 @@ int runBuild(const std::vector<std::string>& args, const char* argv0)
         if (a == "-o" || a == "--stub" || a == "--sign" || a == "--sign-password-file") {
             if (i + 1 == args.size()) return usageError(a + " needs a file name");
             (a == "-o" ? outPath : a == "--stub" ? stubPath : a == "--sign" ? key.pkcs12 : key.passwordFile) = args[++i];
-        } else if (a == "-j") {
-            if (i + 1 == args.size()) return usageError("-j needs a number of threads");
-            if (!parseThreadCount(args[++i], threads))
-                return usageError("-j takes a number of threads from 1 to 256, not '" + args[i] + "'");
+        } else if (a.compare(0, 2, "-j") == 0) {
+            // -j4 as make takes it, or -j 4.
+            if (a == "-j" && i + 1 == args.size()) return usageError("-j needs a number of threads");
+            std::string count = a == "-j" ? args[++i] : a.substr(2);
+            if (!parseThreadCount(count, threads))
+                return usageError("-j takes a number of threads from 1 to 256, not '" + count + "'");
         } else if (a == "--strict") {
             strict = true;
         } else if (a.size() > 1 && a[0] == '-') {

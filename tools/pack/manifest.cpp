@@ -93,39 +93,39 @@ fs::path besideManifest(const std::string& manifestPath, const std::string& rela
     return dir.empty() ? p : dir / p;
 }
 
-bool readLicence(const fs::path& path, std::string& text, std::string& error)
+bool readLicence(const fs::path& path, const std::string& label, std::string& text, std::string& error)
 {
-    std::string shown = path.string();
-    FILE* f = std::fopen(shown.c_str(), "rb");
-    if (!f) {
-        error = shown + ": cannot open the licence text: " + std::strerror(errno);
-        return false;
-    }
     // Read a little beyond what could fit even in UTF-8's longest form, to know it is too
     // long; the exact limit applies once the text is in the package's code page.
     const std::size_t most = 4 * wbformat::kMaxCountedString;
     std::string raw;
-    char buffer[65536];
-    std::size_t got;
-    while (raw.size() <= most && (got = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-        raw.append(buffer, got);
-    bool readFailed = std::ferror(f) != 0;
-    std::fclose(f);
-    if (readFailed) {
-        error = shown + ": read error";
-        return false;
-    }
+    if (!readTextFile(path.string(), label, most, raw, error)) return false;
     text = toCrLf(raw);
     if (raw.size() > most) {
-        error = shown + ": the licence text is over " + std::to_string(raw.size()) +
+        error = label + ": the licence text is over " + std::to_string(raw.size()) +
                 " bytes; a package string holds at most 65535";
         return false;
     }
     if (text.find('\0') != std::string::npos) {
-        error = shown + ": the licence text holds a zero byte; is it a plain text file?";
+        error = label + ": the licence text holds a zero byte; is it a plain text file?";
         return false;
     }
     return true;
+}
+
+// The folder to install must be one; collectSourceTree's own messages name only paths.
+bool checkSourceFolder(const std::string& path, const std::string& label, std::string& error)
+{
+    std::error_code ec;
+    fs::file_status status = fs::status(path, ec);
+    if (status.type() == fs::file_type::directory) return true;
+    if (status.type() == fs::file_type::not_found)
+        error = label + " does not exist";
+    else if (ec)
+        error = label + " cannot be read: " + ec.message();
+    else
+        error = label + " is not a folder";
+    return false;
 }
 
 // The manifest's code page: a Windows ANSI code page this system can convert to.
@@ -170,9 +170,18 @@ std::string toCrLf(const std::string& text)
 
 bool loadPackageSpec(const std::string& manifestPath, PackageSpec& package, std::string& error)
 {
-    ConfigNode* root = loadConfig(manifestPath.c_str());
+    // Far beyond any real manifest; the parser's positions are ints.
+    const std::size_t most = 16u << 20;
+    std::string text;
+    if (!readTextFile(manifestPath, manifestPath + ": the manifest", most, text, error)) return false;
+    if (text.size() > most) {
+        error = manifestPath + ": the manifest is over 16 MiB; is it the right file?";
+        return false;
+    }
+    if (!checkManifestSyntax(text, manifestPath, error)) return false;
+    ConfigNode* root = parseConfig(text.c_str());
     if (!root) {
-        error = manifestPath + ": cannot read the manifest (missing, unreadable or empty)";
+        error = manifestPath + ": out of memory while reading the manifest";
         return false;
     }
     ConfigNode* packageBlock = nullptr;
@@ -217,9 +226,15 @@ bool loadPackageSpec(const std::string& manifestPath, PackageSpec& package, std:
     labels.fields = manifestPath + ": package: ";
     labels.sourceDir = besideManifest(manifestPath, source).string();
     if (!licence.empty()) {
-        labels.licence = besideManifest(manifestPath, licence).string() + ": the licence text";
-        if (!readLicence(besideManifest(manifestPath, licence), h.licenceText, error)) return false;
+        fs::path licencePath = besideManifest(manifestPath, licence);
+        labels.licence = licencePath.string() + ": the licence text";
+        std::string label = manifestPath + ": package: licence \"" + printableUtf8(licence) + "\": " +
+                            printableUtf8(licencePath.string());
+        if (!readLicence(licencePath, label, h.licenceText, error)) return false;
     }
+    std::string sourceLabel = manifestPath + ": package: source \"" + printableUtf8(source) + "\": " +
+                              printableUtf8(labels.sourceDir);
+    if (!checkSourceFolder(labels.sourceDir, sourceLabel, error)) return false;
     if (!collectSourceTree(labels.sourceDir, package.entries, error)) return false;
     // Everything is converted before the format's limits are checked, so that they hold
     // for the bytes the installer will get.

@@ -101,4 +101,19 @@ constexpr char kUnsafeNameRule[] =
 // leaves behind. Returns the position of the first, or npos.
 std::size_t findControlCharacter(const std::string& text);
 
+// "line:column" of a byte position in a text, the column counted in characters.
+std::string textPosition(const std::string& text, std::size_t at);
+
+// Refuses, with "label:line:column: what was expected", a manifest text that the
+// launcher's lenient parser would not read to its end exactly as written: a stray "}",
+// an "=" or "{" where a key belongs, an "=" without a value, an unclosed quote or block,
+// a zero byte.
+bool checkManifestSyntax(const std::string& text, const std::string& label, std::string& error);
+
+// Reads a text file whole (stopping once it holds more than `most` bytes) and drops a
+// UTF-8 byte-order mark at its start. Failures say "<label> does not exist", "is a
+// folder, not a text file", "cannot be opened: ..." or "cannot be read: ...".
+bool readTextFile(const std::string& path, const std::string& label, std::size_t most, std::string& text,
+                  std::string& error);
+
 }  // namespace wbpack
