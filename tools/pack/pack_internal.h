@@ -97,6 +97,11 @@ constexpr char kUnsafeNameRule[] =
     "a name must be a single path component (no \\ / or :), not a device name such as CON, NUL, COM1 or LPT1, "
     "and not end in a dot or a blank";
 
+// False for a name Windows cannot create: one holding <>"|?* or a control character.
+// Shared by build and verify.
+bool windowsAcceptsName(const std::string& name);
+constexpr char kWindowsNameRule[] = "Windows allows no <>\"|?* or control characters in file names";
+
 // Control characters (1-31 and 127): what a mistyped escape in a quoted manifest value
 // leaves behind. Returns the position of the first, or npos.
 std::size_t findControlCharacter(const std::string& text);

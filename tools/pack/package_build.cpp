@@ -68,14 +68,14 @@ static bool checkCountedString(const std::string& text, const std::string& label
     return true;
 }
 
-static std::string inDirectory(const std::string& dirPath)
+static std::string inDirectory(const std::string& dirPath, std::uint32_t codePage)
 {
-    return dirPath.empty() ? "at the top level" : "in " + printable(dirPath);
+    return dirPath.empty() ? "at the top level" : "in " + shownText(dirPath, codePage);
 }
 
 // Windows refuses these in file names; the installer would silently fail to create the
 // file, so such a name is refused here rather than lost on the user's machine.
-static bool windowsAcceptsName(const std::string& name)
+bool windowsAcceptsName(const std::string& name)
 {
     for (unsigned char c : name) {
         if (c < 0x20 || std::strchr("<>\"|?*", c) != nullptr) return false;
@@ -87,7 +87,7 @@ static bool checkEntryName(const std::string& name, const std::string& dirPath, 
                            std::set<std::string>& seenInDir, std::string& error)
 {
     std::string shortName = name.size() > 60 ? name.substr(0, 60) + "..." : name;
-    std::string shown = "entry name \"" + printable(shortName) + "\" " + inDirectory(dirPath);
+    std::string shown = "entry name \"" + shownText(shortName, codePage) + "\" " + inDirectory(dirPath, codePage);
     if (name.size() > wbformat::kMaxCountedString) {
         error = shown + " is " + std::to_string(name.size()) + " bytes; a package string holds at most 65535";
         return false;
@@ -97,7 +97,7 @@ static bool checkEntryName(const std::string& name, const std::string& dirPath, 
         return false;
     }
     if (!windowsAcceptsName(name)) {
-        error = shown + ": Windows allows no <>\"|?* or control characters in file names";
+        error = shown + ": " + kWindowsNameRule;
         return false;
     }
     // Windows file names ignore case: a second name that differs only in case would

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <set>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -46,6 +47,7 @@ struct Scan {
     bz_stream bz{};
     bool bzStarted = false;
     bool streamEnded = false;   // the bzip2 stream came to its proper end
+    std::uint64_t streamBytes = 0;   // its compressed length, once it ended
     bool streamFailed = false;  // damaged, truncated or over the limit; already reported
     std::vector<char> out;
     std::size_t outBegin = 0;
@@ -54,6 +56,10 @@ struct Scan {
     // Extraction: stops for good at the first entry that would leave the folder.
     bool extracting = false;
     std::vector<fs::path> extractDirs;
+
+    // The names met so far in each open directory, folded as Windows compares them: two
+    // that fold alike are one file on the user's machine.
+    std::vector<std::set<std::string>> namesInDir = std::vector<std::set<std::string>>(1);
 };
 
 void addProblem(Scan& scan, const std::string& text)
@@ -251,6 +257,7 @@ bool pullStream(Scan& scan)
         scan.listing->decompressedSize += produced;
         if (status == BZ_STREAM_END) {
             scan.streamEnded = true;
+            scan.streamBytes = scan.bz.total_in_lo32 | static_cast<std::uint64_t>(scan.bz.total_in_hi32) << 32;
         } else if (status != BZ_OK) {
             scan.outEnd = 0;
             addProblem(scan, status == BZ_DATA_ERROR_MAGIC
@@ -363,9 +370,9 @@ std::string joinPath(const std::string& dir, const std::string& name)
     return dir.empty() ? name : dir + "/" + name;
 }
 
-std::string inDirectory(const std::string& dir)
+std::string inDirectory(const std::string& dir, std::uint32_t codePage)
 {
-    return dir.empty() ? "at the top level" : "in " + printable(dir);
+    return dir.empty() ? "at the top level" : "in " + shownText(dir, codePage);
 }
 
 void stopExtracting(Scan& scan)
@@ -392,10 +399,21 @@ FILE* createExtractedFile(const std::string& path)
 #endif
 }
 
+// The builder's rules beyond the installer's safety, which extraction does not need:
+// a name Windows can create, and none twice in a folder.
+void checkBuilderNameRules(Scan& scan, const std::string& name, const std::string& dir)
+{
+    std::string shown = "entry name \"" + shownText(name, scan.listing->codePage) + "\" " + inDirectory(dir, scan.listing->codePage);
+    if (!windowsAcceptsName(name)) addProblem(scan, shown + ": " + kWindowsNameRule);
+    if (!scan.namesInDir.back().insert(foldNameCase(name, scan.listing->codePage)).second)
+        addProblem(scan, shown + ": another entry there has the same name, ignoring case");
+}
+
 bool checkName(Scan& scan, const std::string& name, const std::string& dir)
 {
+    checkBuilderNameRules(scan, name, dir);
     if (wbformat::isSafeEntryName(name.data(), name.size())) return true;
-    addProblem(scan, "unsafe entry name \"" + printable(name) + "\" " + inDirectory(dir) +
+    addProblem(scan, "unsafe entry name \"" + shownText(name, scan.listing->codePage) + "\" " + inDirectory(dir, scan.listing->codePage) +
                          ": " + kUnsafeNameRule);
     if (scan.extracting) {
         addProblem(scan, "extraction stopped at the unsafe name");
@@ -472,6 +490,7 @@ bool enterDirectory(Scan& scan, std::vector<std::string>& dirs)
         scan.extractDirs.push_back(target);
     }
     dirs.push_back(path);
+    scan.namesInDir.emplace_back();
     return true;
 }
 
@@ -489,6 +508,7 @@ void leaveDirectory(Scan& scan, std::vector<std::string>& dirs)
         return;
     }
     dirs.pop_back();
+    scan.namesInDir.pop_back();
     if (scan.extracting) scan.extractDirs.pop_back();
 }
 
@@ -601,6 +621,14 @@ void checkPackageSum(Scan& scan)
         covered = std::min<std::uint64_t>(l.packageLength, input.size - l.packageOffset);
         crc = wbformat::updateCrc32(table, crc, input.bytes + l.packageOffset, static_cast<std::size_t>(covered));
     }
+    // The builder records the package's whole length; a shorter one leaves the rest of the
+    // stream out of the installer's check, so damage there would go unseen.
+    std::uint64_t streamLength = wbformat::kPackageTotalSize + scan.streamBytes;
+    if (scan.streamEnded && covered >= l.packageLength && l.packageLength < streamLength) {
+        addProblem(scan, "the record's package length " + std::to_string(l.packageLength) +
+                             " is shorter than the package, " + std::to_string(streamLength) +
+                             " bytes to the end of its bzip2 stream: the installer would check only part of it");
+    }
     if (covered < l.packageLength) {
         addProblem(scan, "the file ends " + std::to_string(covered) + " bytes into the package, whose record says " +
                              std::to_string(l.packageLength) + ": the installer is incomplete");
@@ -610,6 +638,16 @@ void checkPackageSum(Scan& scan)
                       static_cast<unsigned>(crc), static_cast<unsigned>(l.packageCrc));
         addProblem(scan, text);
     }
+}
+
+// The builder records only code pages it converts to; list and extract cannot show the
+// names of any other, nor can the user's Windows be told which one it needs.
+void checkRecordCodePage(Scan& scan)
+{
+    std::uint32_t cp = scan.listing->codePage;
+    if (!scan.listing->foundRecord || cp == 0 || isAnsiCodePage(cp)) return;
+    addProblem(scan, "the record's code page " + std::to_string(cp) +
+                         " is not one the builder offers (874, 932, 936, 949, 950, 1250-1258)");
 }
 
 }  // namespace
@@ -647,6 +685,7 @@ bool readPackage(PackageInput& input, const ReadOptions& options, PackageListing
         }
         if (scan.streamEnded) countTrailingBytes(scan);
         checkPackageSum(scan);
+        checkRecordCodePage(scan);
     } catch (const std::exception& e) {
         addProblem(scan, std::string("reading stopped: ") + e.what());
     }
