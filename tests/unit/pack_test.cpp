@@ -347,11 +347,11 @@ TEST(Manifest, TextsAndNamesAreConvertedToTheCodePageOrRefusedNamingTheCharacter
     ASSERT_TRUE(encodePackageSpec(package, TextLabels(), error)) << error;
     EXPECT_EQ(package.entries[0].name, std::string(40000, '\xE9'));
     EXPECT_EQ(checkPackageSpec(package, error), false);
-    EXPECT_EQ(error, "entry name \"CAF\\xC9\" at the top level: another entry there has the same name, ignoring case");
+    EXPECT_EQ(error, "entry name \"CAF\u00c9\" at the top level: another entry there has the same name, ignoring case");
     package.codePage = 1251;
     package.entries = {memoryFileEntry("\xCF\xF0\xE8", "1"), memoryFileEntry("\xEF\xD0\xC8", "2")};   // При, пРИ
     EXPECT_FALSE(checkPackageSpec(package, error));
-    EXPECT_EQ(error, "entry name \"\\xEF\\xD0\\xC8\" at the top level: another entry there has the same name, ignoring case");
+    EXPECT_EQ(error, "entry name \"\u043f\u0420\u0418\" at the top level: another entry there has the same name, ignoring case");
     // Bytes the code page cannot decode (a lead byte without its trail) are shown as bytes.
     EXPECT_EQ(shownText("a\x81\x01", 932), "a\\x81\\x01");
     EXPECT_EQ(shownText("a\x01", 1252), "a\\u0001");
@@ -842,6 +842,38 @@ TEST_F(Reading, StreamsTheBuilderRefusesAreReportedOneLineEach)
                         "unknown entry tag 7 at byte 39 of the decompressed stream",
                         "the entry stream ends with 1 directories not left, innermost open"}));
 
+    // What the builder refuses to make, verify reports as well: names Windows cannot
+    // create, and names equal but for case in one folder (another folder may hold one).
+    writeRaw(header + encodeFileEntry("q?.txt", "1") + encodeFileEntry("A.txt", "2") + encodeEnterDir("d") +
+                 encodeFileEntry("a.TXT", "3") + encodeLeaveDir() + encodeFileEntry("a.txt", "4") +
+                 encodeFileEntry("\xC9t\xE9", "5") + encodeFileEntry("\xE9T\xC9", "6"),
+             6);
+    EXPECT_EQ(verifyFile(path),
+              (Problems{"entry name \"q?.txt\" at the top level: Windows allows no <>\"|?* or control characters in "
+                        "file names",
+                        "entry name \"a.txt\" at the top level: another entry there has the same name, ignoring case",
+                        "entry name \"\u00e9T\u00c9\" at the top level: another entry there has the same name, ignoring "
+                        "case"}));
+
+    // The record: a code page the builder does not offer, a length that leaves part of
+    // the stream out of the installer's check.
+    buildSmall();
+    const std::string built = readFile(path);
+    std::string foreign = built;
+    foreign.replace(122, 4, encodeU32(65001));
+    writeFile(path, foreign);
+    EXPECT_EQ(verifyFile(path),
+              Problems{"the record's code page 65001 is not one the builder offers (874, 932, 936, 949, 950, 1250-1258)"});
+    std::uint32_t whole = static_cast<std::uint32_t>(built.size() - stub.size());
+    std::string shortened = built;
+    wbformat::Crc32Table table{};
+    shortened.replace(114, 8, encodeU32(whole - 10) + encodeU32(wbformat::updateCrc32(table, 0, built.data() + stub.size(),
+                                                                                       whole - 10)));
+    writeFile(path, shortened);
+    EXPECT_EQ(verifyFile(path), Problems{"the record's package length " + std::to_string(whole - 10) +
+                                         " is shorter than the package, " + std::to_string(whole) +
+                                         " bytes to the end of its bzip2 stream: the installer would check only part of it"});
+
     std::string records;
     for (int i = 0; i < 257; ++i) records += std::string(10, '\0');
     writeRaw(header.substr(0, header.size() - 4) + encodeU32(257) + records + encodeFileEntry("f", "1"), 1);
@@ -887,9 +919,8 @@ TEST_F(Reading, StreamsTheBuilderRefusesAreReportedOneLineEach)
 
     // Short entries by the hundred thousand (a few kilobytes of bzip2) cost their records,
     // however few path bytes they hold: the ceiling counts both.
-    std::string pair = encodeEnterDir("d") + encodeLeaveDir();
     std::string many;
-    for (int i = 0; i < 100000; ++i) many += pair;
+    for (int i = 0; i < 100000; ++i) many += encodeEnterDir(std::to_string(i)) + encodeLeaveDir();
     writeRaw(header + many, 0);
     small.maxListingBytes = 1u << 20;
     problems.clear();
@@ -929,7 +960,9 @@ TEST_F(Reading, ExtractRecreatesTheTreeAndNeverLeavesTheFolder)
 
     // A name given twice: the file extracted first is not written over.
     writeRaw(header + encodeFileEntry("ok", "1") + encodeFileEntry("ok", "2"), 2);
-    EXPECT_EQ(verifyFile(path, nullptr, dir / "y/out"), Problems{(fs::path(dir / "y/out") / "ok").string() + ": cannot create: File exists"});
+    EXPECT_EQ(verifyFile(path, nullptr, dir / "y/out"),
+              (Problems{"entry name \"ok\" at the top level: another entry there has the same name, ignoring case",
+                        (fs::path(dir / "y/out") / "ok").string() + ": cannot create: File exists"}));
     EXPECT_EQ(treeOf(dir.path / "y"), "out/\nout/ok=1\n");
 }
 

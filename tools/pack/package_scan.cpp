@@ -27,6 +27,8 @@ namespace {
 
 constexpr std::size_t kInputChunk = 1 << 16;
 constexpr std::size_t kOutputChunk = 1 << 16;
+// A set node's own cost (links, colour, the string's record) beside the name's bytes.
+constexpr std::size_t kNameSetNodeBytes = 32 + sizeof(std::string);
 
 struct Scan {
     PackageInput* input;
@@ -519,8 +521,8 @@ void readEntries(Scan& scan)
     // Every entry keeps its whole path, so a few bytes of deeply nested folders cost
     // memory that grows with the square of the depth, and every one-byte entry costs a
     // record: the listing has a ceiling. Each entry is charged its record three times (the
-    // list's spare room and its move when it grows) and its path twice (the folder stack
-    // keeps another copy).
+    // list's spare room and its move when it grows), its path twice (the folder stack
+    // keeps another copy), and its folded name's place in its folder's set of names.
     std::uint64_t listedBytes = 0;
     for (;;) {
         std::size_t listed = l.entries.size();
@@ -549,7 +551,8 @@ void readEntries(Scan& scan)
                                  " of the decompressed stream");
         }
         for (; listed < l.entries.size(); ++listed) {
-            listedBytes += 3 * sizeof(ListedEntry) + 2 * (l.entries[listed].path.size() + 1);
+            std::size_t pathBytes = l.entries[listed].path.size() + 1;
+            listedBytes += 3 * sizeof(ListedEntry) + 3 * pathBytes + kNameSetNodeBytes;
         }
         if (!ok) return;
     }
