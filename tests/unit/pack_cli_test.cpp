@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <tuple>
+#include <vector>
 
 namespace {
 
@@ -325,6 +327,116 @@ TEST_F(Cli, VerifyAndExtractReportEachProblemAndFail)
                      "wickerbay-pack: Setup.exe: extraction stopped at the unsafe name\n");
     EXPECT_TRUE(fs::is_empty(p("out")));
     EXPECT_EQ(run("verify missing.exe").err, "wickerbay-pack: missing.exe: cannot open: No such file or directory\n");
+}
+
+// A zip as a jar tool writes it: each entry stored or deflated (given as raw deflate
+// bytes), a central directory, its end record. CRCs are left 0: nothing here reads them.
+std::string zipOf(const std::vector<std::tuple<std::string, std::string, int, std::size_t>>& entries)
+{
+    auto u16 = [](std::size_t v) { return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8 & 0xFF)}; };
+    std::string local, central;
+    for (const auto& [name, data, method, size] : entries) {
+        std::string sizes = wbpack::encodeU32(static_cast<std::uint32_t>(data.size())) +
+                            wbpack::encodeU32(static_cast<std::uint32_t>(size));
+        central += "PK\x01\x02" + u16(20) + u16(20) + u16(0) + u16(method) + std::string(8, '\0') + sizes +
+                   u16(name.size()) + std::string(12, '\0') + wbpack::encodeU32(static_cast<std::uint32_t>(local.size())) +
+                   name;
+        local += "PK\x03\x04" + u16(20) + u16(0) + u16(method) + std::string(8, '\0') + sizes + u16(name.size()) + u16(0) +
+                 name + data;
+    }
+    return local + central + "PK\x05\x06" + std::string(4, '\0') + u16(entries.size()) + u16(entries.size()) +
+           wbpack::encodeU32(static_cast<std::uint32_t>(central.size())) +
+           wbpack::encodeU32(static_cast<std::uint32_t>(local.size())) + u16(0);
+}
+
+// A class file of version 55 (Java 11), deflated with fixed codes: 368 bytes in all.
+const unsigned char kDeflatedClass[] = {
+    0x3B, 0xF5, 0x6F, 0xD7, 0x3E, 0x06, 0x06, 0x06, 0x73, 0x06, 0x76, 0x3E, 0x51, 0x19, 0x65, 0x2D, 0x43, 0x0B, 0x7B, 0x37,
+    0xDF, 0x90, 0x98, 0xE4, 0xAC, 0xC2, 0x8A, 0xFA, 0xB6, 0xDE, 0x29, 0xB3, 0x17, 0xAD, 0xDC, 0xB0, 0x63, 0xFF, 0xB1, 0xB3,
+    0x57, 0x6E, 0x3F, 0x7A, 0xF9, 0xE1, 0x3B, 0x33, 0x97, 0xA0, 0xA4, 0x82, 0xBA, 0x9E, 0xA9, 0x8D, 0xB3, 0x57, 0x60, 0x44,
+    0x7C, 0x5A, 0x6E, 0x69, 0x4D, 0x73, 0xD7, 0xC4, 0x19, 0xF3, 0x97, 0xAD, 0xDD, 0xB2, 0xFB, 0xD0, 0xC9, 0x8B, 0x37, 0xEE,
+    0x3F, 0x7B, 0xFB, 0x05, 0x6A, 0x8C, 0x91, 0xA5, 0x83, 0xBB, 0x5F, 0x28, 0xD4, 0x98, 0xBE, 0xA9, 0x73, 0x16, 0xAF, 0xDA,
+    0x08, 0x35, 0xE6, 0xD5, 0xC7, 0x1F, 0x2C, 0xDC, 0x42, 0x50, 0x63, 0xBC, 0x83, 0x22, 0x47, 0x9A, 0xBD, 0x00};
+
+// One command from a jar to an installer, and --emit for the same result in two.
+TEST_F(Cli, AppMakesTheInstallerFromAJarOrEmitsItsFolderAndManifest)
+{
+    const std::string manifest = "Manifest-Version: 1.0\r\nMain-Class: Hello\r\n";
+    const std::string deflated(reinterpret_cast<const char*>(kDeflatedClass), sizeof kDeflatedClass);
+    writeFile(p("hello.jar"), zipOf({{"META-INF/MANIFEST.MF", manifest, 0, manifest.size()},
+                                     {"Old.class", std::string("\xCA\xFE\xBA\xBE\0\0\0\x34", 8), 0, 8},
+                                     {"Hello.class", deflated, 8, 368},
+                                     {"META-INF/versions/21/Hello.class", std::string("\xCA\xFE\xBA\xBE\0\0\0\x41", 8), 0, 8}}));
+    writeFile(p("vmkick.exe"), "launcher");
+    writeFile(p("__uninst.exe"), "uninstaller");
+    const std::string args = "--jar hello.jar --name Hello --publisher Example --version 1.2 --licence m/LICENSE.txt "
+                             "--resources m/app/lib --website https://example.org/ --stub stub.exe";
+    const std::string cfg11 =
+        "#\n# vmkick configuration of Hello, written by wickerbay-pack app\n#\n\ninfo {\n\ttitle = \"Hello\"\n"
+        "\tarchive = \"hello.jar\"\n\tjvm {\n\t\tversion { major = \"11\" minor = \"0\" sub = \"0\" update = \"0\" }\n"
+        "\t\twebsite = \"https://www.java.com/download/\"\n\t}\n}\n";
+    Outcome r = run("app " + args + " -o Setup.exe");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "Hello: Java 11 or newer (class file version 55, Hello.class)\n"
+                     "Hello: installs into C:\\Program Files\\Hello, shortcuts on the desktop and in Example\\Hello\n"
+                     "Setup.exe: 5 files, 1 directory, 5 shortcuts, " +
+                         std::to_string(readFile(p("hello.jar")).size() + 8 + 11 + 9 + cfg11.size()) +
+                         " bytes of files\n");
+
+    // --emit: the folder and the manifest, which build turns into the same bytes.
+    r = run("app " + args + " --emit e");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readFile(p("e/app/vmkick.cfg")), cfg11);
+    EXPECT_EQ(readFile(p("e/app/lib/hello.jar")), "jar bytes");
+    std::string installer = readFile(out);
+    ASSERT_EQ(run("build e/package.cfg --stub stub.exe -o Setup.exe").status, 0);
+    EXPECT_TRUE(readFile(out) == installer);
+    wbpack::PackageSpec package;
+    std::string error;
+    ASSERT_TRUE(wbpack::loadPackageSpec(p("e/package.cfg"), package, error)) << error;
+    EXPECT_EQ(package.header.productName, "Hello 1.2");
+    EXPECT_EQ(package.header.runCommand, "\"C:\\Program Files\\Hello\\vmkick.exe\"");
+    EXPECT_EQ(package.header.licenceText, "Terms\r\nMore terms\r\n");
+    ASSERT_EQ(package.shortcuts.size(), 5u);
+    EXPECT_EQ(package.shortcuts[0].linkPath, "$D\\Hello.lnk");
+    EXPECT_EQ(package.shortcuts[0].workingDir, "C:\\Program Files\\Hello");
+    EXPECT_EQ(package.shortcuts[3].linkPath, "$P\\Example\\Hello\\Uninstall Hello.lnk");
+    EXPECT_EQ(package.shortcuts[3].target, "C:\\Program Files\\Hello\\__uninst.exe");
+    EXPECT_EQ(wbpack::findPackageWarnings(package), std::vector<std::string>{});
+
+    // --java overrides the class files; --runtime is named in vmkick.cfg.
+    writeFile(p("jre/bin/javaw.exe"), "javaw");
+    ASSERT_EQ(run("app --jar hello.jar --name Hello --java 1.4.1 --runtime jre --stub stub.exe --emit f").status, 0);
+    std::string cfg = readFile(p("f/app/vmkick.cfg"));
+    EXPECT_NE(cfg.find("version { major = \"1\" minor = \"4\" sub = \"1\" update = \"0\" }\n\t\tpath = \"runtime\"\n"),
+              std::string::npos);
+    EXPECT_EQ(readFile(p("f/app/runtime/bin/javaw.exe")), "javaw");
+
+    // Refusals, each with its one line.
+    struct {
+        std::string args, err;
+        int status;
+    } refusals[] = {
+        {"--jar hello.jar --name a/b", "--name \"a/b\" cannot be a folder name on Windows: " + std::string(
+             "a name must be a single path component (no \\ / or :), not a device name such as CON, NUL, COM1 or LPT1, "
+             "and not end in a dot or a blank; Windows allows no <>\"|?* or control characters in file names"), 1},
+        {"--jar hello.jar --name H --java 1.x", "--java \"1.x\" is not a Java version such as 8, 1.8 or 17", 1},
+        {"--jar m/LICENSE.txt --name H", "m/LICENSE.txt: not a jar (no readable zip directory)", 1},
+        {"--jar none.jar --name H", "none.jar does not exist", 1},
+        {"--jar hello.jar --name H --emit e", "e: not an empty folder; the application folder is written only into "
+                                              "an empty or new one", 1},
+        {"--jar hello.jar", "app needs --name\nTry 'wickerbay-pack --help'.", 2},
+        {"--jar hello.jar --name H --per-user", "unknown option --per-user\nTry 'wickerbay-pack --help'.", 2},
+    };
+    for (const auto& c : refusals) {
+        r = run("app " + c.args + " --stub stub.exe");
+        EXPECT_EQ(r.status, c.status) << c.args;
+        EXPECT_EQ(r.err, "wickerbay-pack: " + c.err + "\n");
+    }
+    writeFile(p("nomain.jar"), zipOf({{"A.class", std::string("\xCA\xFE\xBA\xBE\0\0\0\x34", 8), 0, 8}}));
+    EXPECT_EQ(run("app --jar nomain.jar --name H --stub stub.exe").err,
+              "wickerbay-pack: nomain.jar: its manifest names no Main-Class, which java -jar needs to start it\n");
 }
 
 }  // namespace

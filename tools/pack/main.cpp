@@ -2,6 +2,7 @@
 // or unpacks one. Exit status 0 on success, 1 on a failure, 2 on a usage error.
 #include <cstdio>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -26,6 +27,10 @@ const char kProgram[] = "wickerbay-pack";
 const char kHelp[] =
     "Usage: wickerbay-pack build MANIFEST [-o SETUP.EXE] [--stub STUB.EXE] [-j N] [--strict]\n"
     "                            [--sign PKCS12 [--sign-password-file FILE]]\n"
+    "       wickerbay-pack app --jar JAR --name NAME [--publisher NAME] [--version TEXT]\n"
+    "                          [--java VERSION] [--runtime DIR] [--licence FILE] [--resources DIR]\n"
+    "                          [--website URL] [--emit DIR | -o SETUP.EXE] [--stub STUB.EXE] [-j N]\n"
+    "                          [--strict] [--sign PKCS12 [--sign-password-file FILE]]\n"
     "       wickerbay-pack list SETUP.EXE\n"
     "       wickerbay-pack verify SETUP.EXE\n"
     "       wickerbay-pack extract SETUP.EXE DIR\n"
@@ -38,6 +43,11 @@ const char kHelp[] =
     "         bytes are the same for any N.\n"
     "         Warnings about likely mistakes go to stderr; --strict makes them errors.\n"
     "         --sign signs the installer with osslsigncode and the PKCS#12 file.\n"
+    "app      makes an installer from a jar in one step: the application folder with\n"
+    "         vmkick.exe, __uninst.exe (both taken from beside the stub) and vmkick.cfg,\n"
+    "         a manifest with desktop and programs-menu shortcuts, then build. The oldest\n"
+    "         Java is read from the jar's class files unless --java gives it. --emit DIR\n"
+    "         writes the folder and package.cfg into DIR instead, to edit and build.\n"
     "list     prints the header, the shortcut table and the entry tree with sizes.\n"
     "verify   reads the whole package and checks it; one line per problem found.\n"
     "extract  recreates the entry tree in DIR, which must be empty or new.\n"
@@ -179,6 +189,75 @@ int runBuild(const std::vector<std::string>& args, const char* argv0)
     return 0;
 }
 
+// ---- app ----------------------------------------------------------------------------
+
+// Removes the folder the application was put together in, whatever happens to the build.
+struct ScratchFolder {
+    std::string path;
+    ~ScratchFolder()
+    {
+        std::error_code ec;
+        if (!path.empty()) fs::remove_all(path, ec);
+    }
+};
+
+int runApp(const std::vector<std::string>& args, const char* argv0)
+{
+    wbpack::AppSpec app;
+    std::string emitDir, stubPath;
+    std::vector<std::string> buildArgs;   // passed on to build as they are
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        std::string* field = a == "--jar" ? &app.jar : a == "--name" ? &app.name : a == "--publisher" ? &app.publisher
+                           : a == "--version" ? &app.version : a == "--java" ? &app.java
+                           : a == "--runtime" ? &app.runtime : a == "--licence" ? &app.licence
+                           : a == "--resources" ? &app.resources : a == "--website" ? &app.website
+                           : a == "--emit" ? &emitDir : a == "--stub" ? &stubPath : nullptr;
+        bool passed = a == "-o" || a == "--sign" || a == "--sign-password-file" || a == "-j";
+        if (field || passed) {
+            if (i + 1 == args.size()) return usageError(a + " needs a value");
+            if (field) {
+                *field = args[++i];
+            } else {
+                buildArgs.push_back(a);
+                buildArgs.push_back(args[++i]);
+            }
+        } else if (a == "--strict" || (a.compare(0, 2, "-j") == 0 && a.size() > 2)) {
+            buildArgs.push_back(a);
+        } else {
+            return usageError(a[0] == '-' ? "unknown option " + a : "app takes no argument " + a);
+        }
+    }
+    if (app.jar.empty()) return usageError("app needs --jar");
+    if (app.name.empty()) return usageError("app needs --name");
+    if (!emitDir.empty() && !buildArgs.empty())
+        return usageError("--emit writes the folder and the manifest only; build them with: wickerbay-pack build");
+    if (stubPath.empty()) stubPath = defaultStubPath(argv0);
+    app.programsDir = fs::path(stubPath).parent_path().string();
+    if (app.programsDir.empty()) app.programsDir = ".";
+
+    ScratchFolder scratch;
+    std::string dir = emitDir;
+    if (dir.empty()) {
+        std::string pattern = (fs::temp_directory_path() / "wickerbay-pack-app-XXXXXX").string();
+        if (!mkdtemp(&pattern[0])) return failure("cannot make a scratch folder: " + std::string(std::strerror(errno)));
+        scratch.path = pattern;
+        dir = pattern;
+    }
+    std::vector<std::string> summary;
+    std::string error;
+    if (!wbpack::emitApp(app, dir, summary, error)) return failure(error);
+    for (const std::string& line : summary) std::printf("%s: %s\n", app.name.c_str(), line.c_str());
+    if (!emitDir.empty()) {
+        std::printf("wrote %s/package.cfg and %s/app; build with: wickerbay-pack build %s/package.cfg\n",
+                    emitDir.c_str(), emitDir.c_str(), emitDir.c_str());
+        return 0;
+    }
+    std::vector<std::string> build = {(fs::path(dir) / "package.cfg").string(), "--stub", stubPath};
+    build.insert(build.end(), buildArgs.begin(), buildArgs.end());
+    return runBuild(build, argv0);
+}
+
 // ---- list ---------------------------------------------------------------------------
 
 void printField(const char* label, const std::string& value, std::uint32_t codePage)
@@ -287,6 +366,7 @@ int main(int argc, char** argv)
         return 0;
     }
     if (command == "build") return runBuild(args, argv[0]);
+    if (command == "app") return runApp(args, argv[0]);
     if (command == "list" || command == "verify" || command == "extract") return runRead(command, args);
     return usageError("unknown command " + command);
 }

@@ -139,6 +139,35 @@ std::string toCrLf(const std::string& text);
 // and directories.
 bool collectSourceTree(const std::string& sourceDir, std::vector<PackEntry>& entries, std::string& error);
 
+// ---- From an application to its folder and manifest ----------------------------------
+
+// What a jar tells about itself: the highest class-file major version among its classes
+// (the versioned folders of a multi-release jar aside), and whether its manifest names
+// the main class that `java -jar` needs.
+struct JarFacts {
+    int classMajor = 0;
+    std::string newestClass;
+    bool hasMainClass = false;
+};
+bool readJarFacts(const std::string& jarPath, JarFacts& facts, std::string& error);
+
+// The Java release that first reads a class-file major version: "1.4" for 48, "1.8" for
+// 52, "17" for 61 (the launcher's own way of writing versions).
+std::string javaVersionOfClassMajor(int major);
+
+// What `wickerbay-pack app` is given; empty strings are options left out.
+struct AppSpec {
+    std::string jar, name, publisher, version, java, runtime, licence, resources, website;
+    std::string programsDir;   // where vmkick.exe and __uninst.exe are taken from
+};
+
+// Writes into `dir` (which must be empty or new) what a packager would put together by
+// hand: app/ with the jar, vmkick.exe, __uninst.exe, vmkick.cfg (title, archive, the
+// oldest Java, the bundled runtime's path), the runtime and the resources; the licence;
+// and package.cfg with the install folder in Program Files, the run command and the
+// desktop and programs-menu shortcuts. `summary` receives one line per choice made.
+bool emitApp(const AppSpec& app, const std::string& dir, std::vector<std::string>& summary, std::string& error);
+
 // ---- Reading ------------------------------------------------------------------------
 
 // What the reader reads from: an open file, or bytes in memory (file == nullptr).
