@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "installer/block_reader.h"
 #include "installer/installer_state.h"
 
 // The package builder finds this record by its marker and writes the length of the program
@@ -105,10 +106,8 @@ std::uint32_t readPackageBytes(void* dest, std::uint32_t count)
     // A read of nothing would set readError to BZ_OK and so hide that the stream has
     // already ended; the entry loop relies on seeing that.
     if (count == 0) return 0;
-    int got = BZ2_bzRead(&installerState.readError, installerState.packageReader, dest,
-                         static_cast<int>(count));
-    // On an error the library reports nothing delivered, whatever reached the buffer.
-    return got > 0 ? static_cast<std::uint32_t>(got) : 0;
+    // On an error nothing counts as delivered, whatever reached the buffer.
+    return readBlockStream(dest, count, &installerState.readError);
 }
 
 char* readCountedString(std::uint32_t* length)
@@ -139,8 +138,9 @@ const char* loadPackage(const char* path, std::uint32_t offset, std::uint32_t le
     unsigned char total[4];
     if (std::fread(total, 1, sizeof total, s.packageFile) != sizeof total) return "Data error";
     s.packageTotal = littleEndian32(total);
-    s.packageReader = BZ2_bzReadOpen(&s.readError, s.packageFile, 0, 1, nullptr, 0);
-    if (!s.packageReader) return "Data error";
+    // The blocks of the stream are decoded on every core; what the reads deliver is the
+    // same as from one thread.
+    if (!openBlockStream(path, offset + static_cast<std::uint32_t>(sizeof total))) return "Data error";
     if (!readPackageHeader()) return "Data error";
     return nullptr;
 }
@@ -154,4 +154,11 @@ void openPackage()
     const char* error = loadPackage(self, packageOffset(), packageRecordWord(wbformat::kRecordLengthAt),
                                     packageRecordWord(wbformat::kRecordCrcAt));
     if (error) failPackage(error);
+}
+
+void closePackage()
+{
+    closeBlockStream();
+    if (installerState.packageFile) std::fclose(installerState.packageFile);
+    installerState.packageFile = nullptr;
 }

@@ -19,6 +19,9 @@ void openPackage();
 const char* loadPackage(const char* path, std::uint32_t packageOffset, std::uint32_t packageLength = 0,
                         std::uint32_t packageCrc = 0);
 
+// Stops the package's decoding threads and closes the installer's file.
+void closePackage();
+
 // True when `file`, standing at `offset`, holds `length` bytes from there whose CRC-32 is
 // `crc`; the file is then put back at `offset`.
 bool packageIsWhole(FILE* file, std::uint32_t offset, std::uint32_t length, std::uint32_t crc);

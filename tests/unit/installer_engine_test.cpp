@@ -172,8 +172,7 @@ const std::string kStub =
 void resetInstaller()
 {
     InstallerState& s = installerState;
-    if (s.packageReader) BZ2_bzReadClose(&s.readError, s.packageReader);
-    if (s.packageFile) std::fclose(s.packageFile);
+    closePackage();
     s = InstallerState{};
     s.packageTotal = 1;
     recorded = Recorded();
