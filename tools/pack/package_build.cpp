@@ -73,16 +73,6 @@ static std::string inDirectory(const std::string& dirPath, std::uint32_t codePag
     return dirPath.empty() ? "at the top level" : "in " + shownText(dirPath, codePage);
 }
 
-// Windows refuses these in file names; the installer would silently fail to create the
-// file, so such a name is refused here rather than lost on the user's machine.
-bool windowsAcceptsName(const std::string& name)
-{
-    for (unsigned char c : name) {
-        if (c < 0x20 || std::strchr("<>\"|?*", c) != nullptr) return false;
-    }
-    return true;
-}
-
 static bool checkEntryName(const std::string& name, const std::string& dirPath, std::uint32_t codePage,
                            std::set<std::string>& seenInDir, std::string& error)
 {

@@ -655,6 +655,17 @@ void checkRecordCodePage(Scan& scan)
 
 }  // namespace
 
+// Windows refuses these in file names; the installer would silently fail to create the
+// file, so the builder refuses such a name and verify reports it, rather than lose it on
+// the user's machine. Kept beside the reader, which the fuzz target compiles alone.
+bool windowsAcceptsName(const std::string& name)
+{
+    for (unsigned char c : name) {
+        if (c < 0x20 || std::strchr("<>\"|?*", c) != nullptr) return false;
+    }
+    return true;
+}
+
 std::string printable(const std::string& text)
 {
     std::string out;
