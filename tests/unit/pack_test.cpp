@@ -288,9 +288,20 @@ TEST(Manifest, TextsAndNamesAreConvertedToTheCodePageOrRefusedNamingTheCharacter
         {"1250", "\u017dlu\u0165", "\x8Elu\x9D"},
         {"932", "\u65e5\u672c", "\x93\xFA\x96\x7B"},
         {"936", "\u4e2d\u6587", "\xD6\xD0\xCE\xC4"},
+        {"932", "\uff5e\uff21", "\x81\x60\x82\x60"},
+        {"1253", "\u03a3\u03c3\u03c2", "\xD3\xF3\xF2"},
+        {"1254", "\u0130\u0131\u015f", "\xDD\xFD\xFE"},
+        {"1258", "\u01a0\u01a1 e\u0301", "\xD5\xF5 e\xEC"},
         {"1252", "\u4e2d", ": package: product holds the character \"\u4e2d\" (U+4E2D) at byte 1, which code page 1252 lacks"},
         {"1251", "Caf\u00e9", ": package: product holds the character \"\u00e9\" (U+00E9) at byte 4, which code page 1251 lacks"},
         {"", "Caf\xC3(", ": package: product holds a byte 0xC3 at byte 4 that is not UTF-8"},
+        // Windows' code page only, never a character the host's converter puts in its place:
+        // not U+FF5E for U+301C, not a backslash for the yen sign, not e and a combining
+        // mark for the precomposed letter.
+        {"932", "x\u301c", ": package: product holds the character \"\u301c\" (U+301C) at byte 2, which code page 932 lacks"},
+        {"932", "\u00a5", ": package: product holds the character \"\u00a5\" (U+00A5) at byte 1, which code page 932 lacks"},
+        {"1258", "\u1ebf", ": package: product holds the character \"\u1ebf\" (U+1EBF) at byte 1, which code page 1258 lacks"},
+        {"1253", "\u0130", ": package: product holds the character \"\u0130\" (U+0130) at byte 1, which code page 1253 lacks"},
         {"65001", "P", ": package: codepage \"65001\" is not a Windows ANSI code page this system converts to (874, 932, "
                        "936, 949, 950, 1250-1258)"},
         {"12x", "P", ": package: codepage \"12x\" is not a Windows ANSI code page this system converts to (874, 932, "
@@ -338,20 +349,55 @@ TEST(Manifest, TextsAndNamesAreConvertedToTheCodePageOrRefusedNamingTheCharacter
                          ": the name holds the character \"\u4e2d\" (U+4E2D) at byte 1, which code page 1252 lacks");
 #endif
     // The format's limits hold for the converted bytes: 40000 two-byte UTF-8 characters
-    // are 40000 bytes in code page 1252, and two names equal but for case still clash.
+    // are 40000 bytes in code page 1252.
     std::string longName;
     for (int i = 0; i < 40000; ++i) longName += "\u00e9";
     package = PackageSpec();
-    package.entries = {memoryFileEntry(longName, "x"), memoryFileEntry("Caf\u00e9", "1"),
-                       memoryFileEntry("CAF\u00c9", "2")};
+    package.entries = {memoryFileEntry(longName, "x")};
     ASSERT_TRUE(encodePackageSpec(package, TextLabels(), error)) << error;
     EXPECT_EQ(package.entries[0].name, std::string(40000, '\xE9'));
-    EXPECT_EQ(checkPackageSpec(package, error), false);
-    EXPECT_EQ(error, "entry name \"CAF\u00c9\" at the top level: another entry there has the same name, ignoring case");
-    package.codePage = 1251;
-    package.entries = {memoryFileEntry("\xCF\xF0\xE8", "1"), memoryFileEntry("\xEF\xD0\xC8", "2")};   // При, пРИ
-    EXPECT_FALSE(checkPackageSpec(package, error));
-    EXPECT_EQ(error, "entry name \"\u043f\u0420\u0418\" at the top level: another entry there has the same name, ignoring case");
+
+    // Two names in one folder are the same name when Windows' file systems take them for
+    // one: equal after the simple uppercase mapping of each character.
+    struct Pair {
+        std::uint32_t codePage;
+        std::string first, second;   // code page bytes
+        std::string clash;           // the second as shown, when the two clash
+    };
+    const Pair pairs[] = {
+        {1252, "Caf\xE9", "CAF\xC9", "CAF\u00c9"},
+        {1252, "\xDF", "SS", ""},                           // sharp s has no one-letter capital
+        {1251, "\xCF\xF0\xE8", "\xEF\xD0\xC8", "\u043f\u0420\u0418"},   // При, пРИ
+        {1251, "\xB8", "\xA8", "\u0401"},                   // ё, Ё
+        {932, "\x82\x60", "\x82\x81", "\uff41"},            // fullwidth A, a
+        {932, "\x83\xBF", "\x83\x9F", "\u0391"},            // Greek alpha, Alpha
+        {1258, "\xD5", "\xF5", "\u01a1"},                   // O with horn
+        {1253, "\xF2", "\xF3", "\u03c3"},                   // final and plain sigma
+        {1253, "\xD3", "\xF2", "\u03c2"},
+        {1254, "\xDD", "\xFD", ""},                         // dotted capital I, dotless i
+        {1254, "\xDD", "i", ""},
+        {1254, "\xFD", "I", "I"},
+    };
+    for (const Pair& c : pairs) {
+        SCOPED_TRACE(std::to_string(c.codePage) + " " + c.first + " " + c.second);
+        package = PackageSpec();
+        package.codePage = c.codePage;
+        package.entries = {memoryFileEntry(c.first, "1"), memoryFileEntry(c.second, "2")};
+        EXPECT_EQ(checkPackageSpec(package, error), c.clash.empty());
+        if (!c.clash.empty())
+            EXPECT_EQ(error, "entry name \"" + c.clash + "\" at the top level: another entry there has the same name, "
+                                                         "ignoring case");
+    }
+
+    // Each character of a single-byte code page comes back as its byte.
+    for (std::uint32_t codePage : {874u, 1250u, 1251u, 1252u, 1253u, 1254u, 1255u, 1256u, 1257u, 1258u}) {
+        for (int b = 0x80; b < 0x100; ++b) {
+            std::string utf8, bytes, why;
+            if (!decodeText(std::string(1, static_cast<char>(b)), codePage, utf8)) continue;
+            EXPECT_TRUE(encodeText(utf8, codePage, bytes, why) && bytes == std::string(1, static_cast<char>(b)))
+                << codePage << " byte " << b << ": " << why;
+        }
+    }
     // Bytes the code page cannot decode (a lead byte without its trail) are shown as bytes.
     EXPECT_EQ(shownText("a\x81\x01", 932), "a\\x81\\x01");
     EXPECT_EQ(shownText("a\x01", 1252), "a\\u0001");

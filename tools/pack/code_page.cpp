@@ -3,6 +3,8 @@
 // converts between the two: with the host's iconv, or with Windows' own tables when the
 // library is built for Windows (the installer's tests build packages in-process there).
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #include "tools/pack/pack_internal.h"
 
@@ -133,22 +135,92 @@ bool converterExists(std::uint32_t codePage)
 
 #endif
 
-// The lower-case partner of a letter, for the scripts of the single-byte code pages
-// (Latin, Greek, Cyrillic) as Windows file names fold them; others stay as they are.
-std::uint32_t lowerCase(std::uint32_t c)
+bool isDoubleByteCodePage(std::uint32_t codePage)
 {
-    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 0x20;
-    if (c == 0x178) return 0xFF;
-    bool oddIsUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-    if (c >= 0x100 && c <= 0x17F && c != 0x138 && c != 0x149 && c != 0x17F)
-        return oddIsUpper ? (c % 2 ? c + 1 : c) : (c % 2 ? c : c + 1);
-    if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 0x20;
-    if (c == 0x386) return 0x3AC;
-    if (c >= 0x388 && c <= 0x38A) return c + 0x25;
-    if (c == 0x38C) return 0x3CC;
-    if (c == 0x38E || c == 0x38F) return c + 0x3F;
-    if (c >= 0x410 && c <= 0x42F) return c + 0x20;
-    if (c >= 0x400 && c <= 0x40F) return c + 0x50;
+    return codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950;
+}
+
+// A character's bytes in a code page, or "" when Windows' code page lacks it. The
+// converters offer more than Windows' table does: best-fit substitutes (in 932 the host
+// turns U+301C into the bytes of U+FF5E, and U+00A5 into a backslash), and in 1258 and
+// 1255 a precomposed letter split into its letter and a combining mark, which Windows
+// leaves as two characters. So a character is taken only when it becomes one character of
+// the code page that turns back into it. Results are kept: a package's names use few
+// distinct characters, and the converters are slow to open.
+std::string characterBytes(std::uint32_t codePoint, const std::string& utf8, std::uint32_t codePage)
+{
+    // Every Windows ANSI code page keeps ASCII as it is.
+    if (codePoint < 0x80) return utf8;
+    static std::mutex mutex;
+    static std::map<std::pair<std::uint32_t, std::uint32_t>, std::string> known;
+    std::lock_guard<std::mutex> lock(mutex);
+    auto found = known.find({codePage, codePoint});
+    if (found != known.end()) return found->second;
+    std::string bytes, back;
+    if (!convert(utf8, 0, codePage, bytes) || bytes.size() > (isDoubleByteCodePage(codePage) ? 2u : 1u) ||
+        !convert(bytes, codePage, 0, back) || back != utf8)
+        bytes.clear();
+    known[{codePage, codePoint}] = bytes;
+    return bytes;
+}
+
+// Single-byte code pages are decoded a byte at a time: the host's converter for 1258 and
+// 1255 would join a letter and a following combining mark into one character, which
+// Windows does not.
+bool decodeByBytes(const std::string& bytes, std::uint32_t codePage, std::string& utf8)
+{
+    static std::mutex mutex;
+    static std::map<std::uint32_t, std::vector<std::string>> tables;   // "" for a byte with no character
+    std::lock_guard<std::mutex> lock(mutex);
+    std::vector<std::string>& table = tables[codePage];
+    if (table.empty()) {
+        table.resize(256);
+        for (int b = 0; b < 256; ++b) {
+            if (!convert(std::string(1, static_cast<char>(b)), codePage, 0, table[b])) table[b].clear();
+        }
+    }
+    utf8.clear();
+    for (char c : bytes) {
+        const std::string& one = table[static_cast<unsigned char>(c)];
+        if (one.empty()) return false;
+        utf8 += one;
+    }
+    return true;
+}
+
+// Windows' file systems compare names by the simple uppercase mapping of each character
+// (NTFS keeps it as a table on the volume), so that is how two names are told apart here,
+// on every platform alike. The table holds every character of the code pages above that
+// has such a mapping: runs of lower-case letters [first, last], every step-th of them,
+// whose capital is delta away. Characters whose only uppercase is more than one character
+// (U+00DF, U+0149, U+0390, U+03B0) have no simple mapping and stay as they are, as do
+// U+0130 (dotted capital I) and U+0131 (dotless i): the one has no uppercase of its own,
+// the other's is the plain I.
+struct CaseRun {
+    std::uint32_t first, last;
+    std::int32_t delta;
+    std::uint32_t step;
+};
+const CaseRun kUpperCaseRuns[] = {
+    {0x0061, 0x007A, -32, 1},    {0x00B5, 0x00B5, 743, 1},    {0x00E0, 0x00F6, -32, 1},   {0x00F8, 0x00FE, -32, 1},
+    {0x00FF, 0x00FF, 121, 1},    {0x0101, 0x0107, -1, 2},     {0x010D, 0x0113, -1, 2},    {0x0117, 0x011B, -1, 2},
+    {0x011F, 0x011F, -1, 1},     {0x0123, 0x0123, -1, 1},     {0x0127, 0x0127, -1, 1},    {0x012B, 0x012B, -1, 1},
+    {0x012F, 0x012F, -1, 1},     {0x0131, 0x0131, -232, 1},   {0x0133, 0x0133, -1, 1},    {0x0137, 0x0137, -1, 1},
+    {0x013A, 0x0148, -1, 2},     {0x014B, 0x014D, -1, 2},     {0x0151, 0x015B, -1, 2},    {0x015F, 0x0167, -1, 2},
+    {0x016B, 0x016B, -1, 1},     {0x016F, 0x0173, -1, 2},     {0x017A, 0x017E, -1, 2},    {0x0192, 0x0192, -1, 1},
+    {0x01A1, 0x01A1, -1, 1},     {0x01B0, 0x01B0, -1, 1},     {0x01CE, 0x01DC, -1, 2},    {0x0251, 0x0251, 10780, 1},
+    {0x0261, 0x0261, 42315, 1},  {0x03AC, 0x03AC, -38, 1},    {0x03AD, 0x03AF, -37, 1},   {0x03B1, 0x03C1, -32, 1},
+    {0x03C2, 0x03C2, -31, 1},    {0x03C3, 0x03CB, -32, 1},    {0x03CC, 0x03CC, -64, 1},   {0x03CD, 0x03CE, -63, 1},
+    {0x0430, 0x044F, -32, 1},    {0x0451, 0x045C, -80, 1},    {0x045E, 0x045F, -80, 1},   {0x0491, 0x0491, -1, 1},
+    {0x2170, 0x2179, -16, 1},    {0x24D0, 0x24E9, -26, 1},    {0xFF41, 0xFF5A, -32, 1},
+};
+
+std::uint32_t upperCase(std::uint32_t c)
+{
+    for (const CaseRun& run : kUpperCaseRuns) {
+        if (c >= run.first && c <= run.last && (c - run.first) % run.step == 0)
+            return static_cast<std::uint32_t>(static_cast<std::int32_t>(c) + run.delta);
+    }
     return c;
 }
 
@@ -183,10 +255,10 @@ std::string foldNameCase(const std::string& name, std::uint32_t codePage)
         if (length == 0) {
             // Not text in any code page this knows: only its ASCII letters fold.
             char b = utf8[at++];
-            folded += b >= 'A' && b <= 'Z' ? static_cast<char>(b - 'A' + 'a') : b;
+            folded += b >= 'a' && b <= 'z' ? static_cast<char>(b - 'a' + 'A') : b;
             continue;
         }
-        appendUtf8(folded, lowerCase(c));
+        appendUtf8(folded, upperCase(c));
         at += length;
     }
     return folded;
@@ -210,26 +282,27 @@ bool encodeText(const std::string& utf8, std::uint32_t codePage, std::string& en
         why = text;
         return false;
     }
-    if (convert(utf8, 0, codePage, encoded)) return true;
-    // Converted one character at a time, the first that fails is the one to name.
+    // One character at a time, so that the first the code page lacks is the one named.
+    encoded.clear();
     for (std::size_t at = 0; at < utf8.size();) {
         std::uint32_t codePoint = 0;
         std::size_t length = utf8Sequence(utf8, at, codePoint);
-        std::string one;
-        if (!convert(utf8.substr(at, length), 0, codePage, one)) {
+        std::string one = characterBytes(codePoint, utf8.substr(at, length), codePage);
+        if (one.empty()) {
             why = "holds the character " + describeCharacter(utf8, at, length, codePoint) + " at byte " +
                   std::to_string(at + 1) + ", which code page " + std::to_string(codePage) + " lacks";
             return false;
         }
+        encoded += one;
         at += length;
     }
-    why = "cannot be converted to code page " + std::to_string(codePage);
-    return false;
+    return true;
 }
 
 bool decodeText(const std::string& bytes, std::uint32_t codePage, std::string& utf8)
 {
     if (codePage == 0) return false;
+    if (!isDoubleByteCodePage(codePage)) return decodeByBytes(bytes, codePage, utf8);
     return convert(bytes, codePage, 0, utf8);
 }
 
