@@ -34,18 +34,20 @@ win: deps
 	    -DCMAKE_BUILD_TYPE=Release -DWB_TESTS=ON $(CMAKE_PATHS) >/dev/null
 	@cmake --build $(BUILD)/win --target dist -j$(JOBS)
 
-# The example installer: the application folder is put together in the build tree from
-# the example's resources and the freshly built programs, then packed.
+# The example installer, made from the example's jar in one command: wickerbay-pack app
+# puts the application folder together (the jar, vmkick.exe and __uninst.exe from the dist
+# folder, vmkick.cfg with the oldest Java read from the jar, the resources), writes the
+# manifest and builds. The same command with --emit leaves that folder and manifest in
+# $(EXAMPLE), for the road test to compare the installation with and for the demo to
+# pack again.
 EXAMPLE := $(BUILD)/example
+EXAMPLE_APP = --jar $(DIST)/hello.jar --name "Hello World" --publisher "Orvanstead Examples" \
+              --website https://example.org/hello/ --licence examples/hello/LICENSE.txt \
+              --resources examples/hello/resources
 example: host win
-	@rm -rf $(EXAMPLE) && mkdir -p $(EXAMPLE)/app
-	@cp -R examples/hello/resources $(EXAMPLE)/app/resources
-	@cp examples/hello/package.cfg examples/hello/LICENSE.txt $(EXAMPLE)/
-	@cp examples/hello/vmkick.cfg $(DIST)/hello.jar $(DIST)/vmkick.exe $(EXAMPLE)/app/
-	@if [ -f $(DIST)/__uninst.exe ]; then cp $(DIST)/__uninst.exe $(EXAMPLE)/app/; fi
-	@$(DIST)/wickerbay-pack build $(EXAMPLE)/package.cfg -o $(DIST)/HelloSetup.exe \
-	    --stub $(DIST)/Wickerbay.exe
-	@echo "built $(DIST)/HelloSetup.exe"
+	@$(DIST)/wickerbay-pack app $(EXAMPLE_APP) -j $(JOBS) -o $(DIST)/HelloSetup.exe
+	@rm -rf $(EXAMPLE)
+	@$(DIST)/wickerbay-pack app $(EXAMPLE_APP) --emit $(EXAMPLE) >/dev/null
 
 # Host unit tests and fuzz smoke runs, built with clang, AddressSanitizer and UBSan.
 host-test: deps

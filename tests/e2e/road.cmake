@@ -1,4 +1,4 @@
-# The example's whole road: HelloSetup.exe (built by `make` from examples/hello) installed,
+# The example's whole road: HelloSetup.exe (built by `make` with wickerbay-pack app) installed,
 # its shortcut started with the host's Java as the registered runtime, and uninstalled.
 # road_demo drives the same road for `make demo` and photographs every step.
 wb_add_test(road_test SOURCES ${CMAKE_SOURCE_DIR}/tests/e2e/road_test.cpp LIBS wb_ui_driver wbpack ole32 uuid)

@@ -1,5 +1,5 @@
 // The example's whole road under Wine, as a Windows user meets it: HelloSetup.exe (built by
-// `make` from examples/hello) shows the licence, installs, offers to run the program; the
+// `make` with wickerbay-pack app from the example's jar) shows the licence, installs, offers to run the program; the
 // desktop shortcut starts vmkick.exe, which finds the registered Java and runs hello.jar;
 // without a runtime vmkick offers the download instead; __uninst.exe takes it all away.
 #include <gtest/gtest.h>
@@ -116,17 +116,19 @@ TEST_F(Road, HelloSetupInstallsRunsThroughItsShortcutAndUninstalls)
     EXPECT_EQ(road::readBytes(hostFolder + "\\vmkick.cfg"), road::readBytes(app + "\\vmkick.cfg")) << hostFolder;
     ASSERT_TRUE(DeleteFileA(runLog.c_str()));
 
-    // Without a runtime the launcher says so and offers the download; No ends it with 0.
+    // Without a runtime the launcher says so and offers the download; No ends it with 0. The
+    // caption is the product's name and the version the one the jar's class files need
+    // (Java 8), both written into vmkick.cfg by wickerbay-pack app.
     ASSERT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\JavaSoft"), ERROR_SUCCESS);
     ASSERT_TRUE(startShortcut(desktop, "", launcher));
     vmk::MessageBoxSeen reason = vmk::answerNextBox(launcher, "road-no-runtime", IDOK);
-    EXPECT_EQ(reason.caption, "Hello");
+    EXPECT_EQ(reason.caption, "Hello World");
     EXPECT_EQ(reason.text, "The Java Runtime Environment was not found!");
     vmk::MessageBoxSeen question = vmk::answerNextBox(launcher, "road-download-question", IDNO);
     EXPECT_EQ(question.caption, "Get Java Runtime Environment");
     EXPECT_EQ(question.text,
-              "You need to install the Java Runtime Environment version 1.4.1 (or a newer version) prior using "
-              "Hello. Do you want to visit the Java site to download the latest version now? You will need an "
+              "You need to install the Java Runtime Environment version 1.8.0 (or a newer version) prior using "
+              "Hello World. Do you want to visit the Java site to download the latest version now? You will need an "
               "active internet connection if you answer yes.");
     EXPECT_EQ(question.buttons, (std::vector<int>{IDYES, IDNO}));
     EXPECT_EQ(ui::waitExit(launcher), 0u);
