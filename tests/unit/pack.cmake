@@ -13,7 +13,8 @@ endif()
 
 if(NOT WIN32)
   wb_add_test(pack_cli_test SOURCES ${CMAKE_SOURCE_DIR}/tests/unit/pack_cli_test.cpp LIBS wbpack)
-  add_dependencies(pack_cli_test wickerbay-pack)
+  # The example's jar is read as a real one.
+  add_dependencies(pack_cli_test wickerbay-pack hello_jar)
   target_compile_definitions(pack_cli_test PRIVATE
     "WB_PACK_EXE=\"$<TARGET_FILE:wickerbay-pack>\""
     "WB_PROJECT_VERSION=\"${PROJECT_VERSION}\"")

@@ -439,4 +439,24 @@ TEST_F(Cli, AppMakesTheInstallerFromAJarOrEmitsItsFolderAndManifest)
               "wickerbay-pack: nomain.jar: its manifest names no Main-Class, which java -jar needs to start it\n");
 }
 
+// The oldest Java is that of the newest class file: the release that first reads each
+// major version, and a real jar as the host's JDK writes it, whose classes are deflated
+// with dynamic Huffman codes (the hand-made jars above use stored data or fixed codes).
+TEST(Jar, TheOldestJavaIsTheNewestClassFilesRelease)
+{
+    const struct {
+        int major;
+        const char* java;
+    } releases[] = {{45, "1.1"}, {48, "1.4"}, {49, "1.5"}, {52, "1.8"}, {53, "9"}, {61, "17"}, {65, "21"}};
+    for (const auto& r : releases) EXPECT_EQ(wbpack::javaVersionOfClassMajor(r.major), r.java) << r.major;
+
+    // The example's jar: javac --release 8 writes class files of version 52.
+    wbpack::JarFacts facts;
+    std::string error;
+    ASSERT_TRUE(wbpack::readJarFacts(WB_DIST_DIR "/hello.jar", facts, error)) << error;
+    EXPECT_EQ(facts.classMajor, 52);
+    EXPECT_TRUE(facts.hasMainClass);
+    EXPECT_EQ(facts.newestClass.compare(0, 5, "Hello"), 0) << facts.newestClass;
+}
+
 }  // namespace
