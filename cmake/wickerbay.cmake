@@ -49,6 +49,19 @@ function(wb_windows_program target output_name)
   add_dependencies(dist ${target})
 endfunction()
 
+# The application manifest of a shipped program, from one template: the execution level it
+# asks Windows for, the versions of Windows it was written for, the themed common controls,
+# and crisp GDI text on scaled displays (the program stays DPI-unaware, so its fixed pixel
+# layout keeps its meaning). Its .rc file names it as `manifest_name`.manifest.
+function(wb_program_manifest target manifest_name assembly_name level rc_file)
+  set(WB_MANIFEST_NAME ${assembly_name})
+  set(WB_EXECUTION_LEVEL ${level})
+  set(dir ${CMAKE_BINARY_DIR}/manifests/${manifest_name})
+  configure_file(${CMAKE_SOURCE_DIR}/resources/app.manifest.in ${dir}/${manifest_name}.manifest @ONLY)
+  target_include_directories(${target} PRIVATE ${dir})
+  set_property(SOURCE ${rc_file} APPEND PROPERTY OBJECT_DEPENDS ${dir}/${manifest_name}.manifest)
+endfunction()
+
 # The build's paths as compile definitions, for tests and their support code.
 function(wb_path_definitions target)
   if(WIN32)

@@ -12,6 +12,13 @@ void restrictDllSearch()
     SetDllDirectoryA("");
 }
 
+void loadThemedControls()
+{
+    // By name: the name is what the manifest's dependency redirects to the side-by-side
+    // store, and the search no longer leaves the system folder.
+    LoadLibraryA("comctl32.dll");
+}
+
 HMODULE loadSystemLibrary(const char* name)
 {
     char path[MAX_PATH];

@@ -11,5 +11,11 @@
 // update), only the current directory goes.
 void restrictDllSearch();
 
+// Loads the common controls that the program's manifest depends on (version 6, themed),
+// after restrictDllSearch. Windows Vista and later load them for the first control of a
+// themed class anyway; loaded here, every control and box of the program is the themed
+// one wherever the manifest is honoured.
+void loadThemedControls();
+
 // Loads a system DLL by its full path in the system folder; nullptr when that fails.
 HMODULE loadSystemLibrary(const char* name);

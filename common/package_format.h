@@ -24,6 +24,22 @@ constexpr std::size_t kRecordCodePageAt = kOffsetMarkerSize + 12;
 constexpr std::size_t kOffsetRecordSize = kOffsetMarkerSize + 16;
 constexpr std::uint32_t kNoPackage = 0xFFFFFFFFu;
 
+// An install directory that begins with this macro installs for the current user alone:
+// it stands for the user's local application data folder ($L\Programs\Name). Such an
+// installer asks for no administrator rights and registers for that user only; shortcut
+// texts may begin with it too. The builder writes into a per-user package's stub the
+// execution level kPerUserLevel over kMachineLevel, which has the same length.
+constexpr char kPerUserMacro[] = "$L";
+constexpr char kMachineLevel[] = "level=\"requireAdministrator\"";
+constexpr char kPerUserLevel[] = "level=\"asInvoker\"           ";
+static_assert(sizeof kMachineLevel == sizeof kPerUserLevel, "the level is rewritten in place");
+
+// True when text begins with the per-user macro followed by a backslash or its end.
+inline bool beginsWithPerUserMacro(const char* text)
+{
+    return text[0] == '$' && text[1] == 'L' && (text[2] == '\\' || text[2] == '\0');
+}
+
 // The code page of a manifest that names none: Windows' Western one.
 constexpr std::uint32_t kDefaultCodePage = 1252;
 

@@ -345,7 +345,7 @@ void runInstallation()
     // The entry points at the uninstaller, which removes nothing without its log.
     if (walk.uninstallerExtracted && logWritten) {
         std::string command = "\"" + home + "\\" + wbformat::kUninstallerName + "\"";
-        registerUninstaller(s.productName, command.c_str(), s.webAddress, s.publisher);
+        registerUninstaller(s.perUser != 0, s.productName, command.c_str(), s.webAddress, s.publisher);
     }
     reportInstallFailures();
     EnableWindow(s.installButton, TRUE);

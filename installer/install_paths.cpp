@@ -1,5 +1,7 @@
 #include "installer/install_paths.h"
 
+#include "common/package_format.h"
+
 namespace {
 
 bool isDriveComponent(const std::string& component)
@@ -51,6 +53,12 @@ InstallWalk planInstallWalk(const std::string& fullDir)
         component.clear();
     }
     return walk;
+}
+
+std::string expandPerUserPrefix(const char* text, const std::string& localAppData)
+{
+    if (!wbformat::beginsWithPerUserMacro(text)) return text;
+    return localAppData + (text + 2);
 }
 
 void leaveRunningPath(std::string& runningPath)

@@ -27,6 +27,10 @@ struct InstallWalk {
 // Empty components (doubled backslashes) change nothing.
 InstallWalk planInstallWalk(const std::string& fullDir);
 
+// The text with a leading per-user macro ($L) replaced by the user's local application
+// data folder (given without its trailing backslash); any other text unchanged.
+std::string expandPerUserPrefix(const char* text, const std::string& localAppData);
+
 // Leaves one directory: drops the running path's final backslash and the component before
 // it, so C:\A\d\e\ becomes C:\A\d\.
 void leaveRunningPath(std::string& runningPath);

@@ -83,6 +83,11 @@ struct InstallerState {
     // uninstall log, so that both happen at their pace and cost one clock read otherwise.
     DWORD queueLookedAt;
     DWORD logWrittenAt;
+
+    // A per-user package (its install directory began with $L): it registers for this user
+    // only. The user's local application data folder, looked up once a text needs it.
+    int perUser;
+    char localAppData[MAX_PATH];
 };
 
 extern InstallerState installerState;

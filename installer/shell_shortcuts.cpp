@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "installer/install_paths.h"
 #include "installer/install_records.h"
 #include "installer/installer_state.h"
 #include "installer/link_path.h"
@@ -32,6 +33,32 @@ const char* textOrEmpty(const char* text)
     return text ? text : "";
 }
 
+// A shortcut's text with a leading $L replaced by the user's local application data
+// folder; false when the text needs the folder and it cannot be found.
+bool expandPerUserText(const char* text, std::string& expanded)
+{
+    if (!wbformat::beginsWithPerUserMacro(text)) {
+        expanded = text;
+        return true;
+    }
+    const char* folder = localAppDataFolder();
+    if (!folder) return false;
+    expanded = expandPerUserPrefix(text, folder);
+    return true;
+}
+
+// A link path may begin with $L (a link in a per-user install folder); the shell folder
+// macros of the rest are expanded as usual, never those of the folder's own name.
+bool expandShortcutLinkPath(const char* linkPath, std::string& expanded)
+{
+    if (!wbformat::beginsWithPerUserMacro(linkPath)) return expandLinkPath(linkPath, expanded);
+    const char* folder = localAppDataFolder();
+    std::string rest;
+    if (!folder || !expandLinkPath(linkPath + 2, rest)) return false;
+    expanded = folder + rest;
+    return true;
+}
+
 }  // namespace
 
 void createShortcuts()
@@ -41,16 +68,17 @@ void createShortcuts()
     for (std::int32_t i = 0; i < count; ++i) {
         const ShortcutRecord& shortcut = installerState.shortcuts[i];
         const char* linkPath = textOrEmpty(shortcut.linkPath);
-        std::string expanded;
+        std::string expanded, target, workingDir;
         // A folder that could not be looked up leaves the path without its drive, and a
         // path beyond the limits cannot be walked or saved whole: such a link would land
         // somewhere the package never meant, so it is left out and reported instead.
-        if (!expandLinkPath(linkPath, expanded) || !isSavableLinkPath(expanded)) {
+        if (!expandShortcutLinkPath(linkPath, expanded) || !isSavableLinkPath(expanded) ||
+            !expandPerUserText(textOrEmpty(shortcut.target), target) ||
+            !expandPerUserText(textOrEmpty(shortcut.workingDir), workingDir)) {
             noteInstallFailure(linkPath);
             continue;
         }
-        createShellLink(textOrEmpty(shortcut.target), expanded.c_str(),
-                        textOrEmpty(shortcut.workingDir), textOrEmpty(shortcut.arguments),
+        createShellLink(target.c_str(), expanded.c_str(), workingDir.c_str(), textOrEmpty(shortcut.arguments),
                         textOrEmpty(shortcut.description));
     }
 }
@@ -75,6 +103,16 @@ std::vector<std::string> shortcutFolders()
         folders[folder] = readShellFolder(shellFolderValueName(folder));
     }
     return folders;
+}
+
+const char* localAppDataFolder()
+{
+    char* folder = installerState.localAppData;
+    if (folder[0] == '\0' &&
+        FAILED(SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, folder))) {
+        folder[0] = '\0';
+    }
+    return folder[0] != '\0' ? folder : nullptr;
 }
 
 const char* readShellFolder(const char* valueName)

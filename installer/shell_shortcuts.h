@@ -23,6 +23,10 @@ bool expandLinkPath(const char* linkPath, std::string& expanded);
 // when unreadable): the folders the installer's shortcut records may lie below.
 std::vector<std::string> shortcutFolders();
 
+// The current user's local application data folder, which the per-user macro $L names;
+// null when it cannot be found. Looked up once.
+const char* localAppDataFolder();
+
 // The named value of the current user's Shell Folders key, in shellFolderBuffer; an empty
 // text when the key or the value cannot be read.
 const char* readShellFolder(const char* valueName);

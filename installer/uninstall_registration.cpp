@@ -55,7 +55,7 @@ HKEY registerUninstallerUnder(HKEY machineRoot, HKEY userRoot, const char* produ
     std::string keyPath = uninstallKeyPath(keyName);
     // Without administrator rights the machine's list refuses us; the user's own list is
     // the next best place, and Windows shows both.
-    if (writeEntry(machineRoot, keyPath, productName, uninstallCommand, webAddress, publisher)) {
+    if (machineRoot && writeEntry(machineRoot, keyPath, productName, uninstallCommand, webAddress, publisher)) {
         return machineRoot;
     }
     if (writeEntry(userRoot, keyPath, productName, uninstallCommand, webAddress, publisher)) {
@@ -64,9 +64,9 @@ HKEY registerUninstallerUnder(HKEY machineRoot, HKEY userRoot, const char* produ
     return nullptr;
 }
 
-void registerUninstaller(const char* productName, const char* uninstallCommand,
+void registerUninstaller(bool perUser, const char* productName, const char* uninstallCommand,
                          const char* webAddress, const char* publisher)
 {
-    registerUninstallerUnder(HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, productName,
+    registerUninstallerUnder(perUser ? nullptr : HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, productName,
                              uninstallCommand, webAddress, publisher);
 }

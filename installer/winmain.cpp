@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "common/dll_search.h"
@@ -10,6 +12,8 @@
 #include "installer/licence_window.h"
 #include "installer/main_window.h"
 #include "installer/package_reader.h"
+#include "installer/install_paths.h"
+#include "installer/shell_shortcuts.h"
 
 namespace {
 
@@ -40,14 +44,42 @@ void showCompletionNotice()
     }
 }
 
+// A per-user package's install directory begins with $L, the user's local application data
+// folder: from here on it is that folder's full path, and the package is installed and
+// registered for this user alone. False when the folder cannot be found, which the user
+// has been told.
+bool placePerUserInstall()
+{
+    InstallerState& s = installerState;
+    if (!wbformat::beginsWithPerUserMacro(s.installDir)) return true;
+    const char* folder = localAppDataFolder();
+    if (!folder) {
+        std::string text = std::string("The install folder `") + s.installDir +
+                           "' cannot be created: this user's local application data folder cannot be found."
+                           "\n\nNothing has been installed.";
+        MessageBoxA(nullptr, text.c_str(), "Setup", MB_ICONERROR);
+        return false;
+    }
+    std::string dir = expandPerUserPrefix(s.installDir, folder);
+    // Texts of the package live until the process ends; this one replaces the header's.
+    char* text = static_cast<char*>(std::malloc(dir.size() + 1));
+    if (!text) return false;
+    std::memcpy(text, dir.c_str(), dir.size() + 1);
+    s.installDir = text;
+    s.perUser = 1;
+    return true;
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     restrictDllSearch();
+    loadThemedControls();
     InstallerState& s = installerState;
     CoInitialize(nullptr);
     openPackage();
+    if (!placePerUserInstall()) return 1;
     s.uiFont = CreateFontA(-12, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, VARIABLE_PITCH | FF_DONTCARE, "Verdana");
     s.licenceFont = CreateFontA(-14, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,

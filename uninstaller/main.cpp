@@ -8,6 +8,7 @@
 #include "common/dll_search.h"
 #include "common/package_format.h"
 #include "common/uninstall_log.h"
+#include "uninstaller/elevation.h"
 #include "uninstaller/registration_lookup.h"
 #include "uninstaller/removal.h"
 #include "uninstaller/self_removal.h"
@@ -159,10 +160,11 @@ int runUninstall()
         return 1;
     }
     if (!loadLog()) return 1;
+    findRegistration();
+    // Asked before the question: the copy with the rights asks it.
+    if (needsAdministrator(state.logPath, state.entries)) return runAsAdministrator(state.ownPath, state.productName);
     state.plan = planRemoval(state.log, readShellFolders(), state.ownFolder);
     if (showBox(removeQuestion(state.plan.installRoot), MB_YESNO | MB_ICONQUESTION) != IDYES) return 0;
-
-    findRegistration();
     removeFiles();
     removeFolders();
     if (state.failures.empty() && state.linked.empty()) removeRegistration();
@@ -185,6 +187,7 @@ int runUninstall()
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     restrictDllSearch();
+    loadThemedControls();
     CleanupRequest request;
     if (parseCleanupCommandLine(GetCommandLineA(), request)) return runCleanup(request);
     return runUninstall();

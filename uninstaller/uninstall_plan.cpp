@@ -205,6 +205,14 @@ std::string damagedLogNotice(const std::string& logPath, const std::string& prob
            ".\n\nNothing has been removed.";
 }
 
+std::string administratorRefusedNotice(const std::string& productName, bool declined)
+{
+    std::string what = productName.empty() ? std::string("the program") : "`" + productName + "'";
+    return "Removing " + what + " needs administrator rights, " +
+           (declined ? "which were not given" : "but the uninstaller could not ask for them") +
+           ".\n\nNothing has been removed.";
+}
+
 std::string selfKeptNotice(const std::string& productName, const std::string& ownFolder)
 {
     std::string removed = removedNotice(productName);

@@ -45,6 +45,10 @@ bool isDriveRoot(const std::string& path);
 // The folder part of a file path, without the separator; empty when there is none.
 std::string folderOf(const std::string& path);
 
+// When the rights a machine-wide installation needs were declined at Windows' prompt
+// (declined) or could not be asked for.
+std::string administratorRefusedNotice(const std::string& productName, bool declined);
+
 // The texts of the message boxes.
 std::string removeQuestion(const std::string& installRoot);
 std::string removedNotice(const std::string& productName);

@@ -8,6 +8,7 @@
 // (The faults: installer_e2e_faults_test.cpp. The engine's own cases: installer_engine_test.)
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -161,6 +162,12 @@ TEST(InstallerEndToEnd, WindowShowsProgressAndInstallsTheTreeByteForByte)
     EXPECT_FALSE(inst::anyBlack(window, 8, 71, 40, 70));
     EXPECT_FALSE(lnk::directoryExists(app));
     EXPECT_TRUE(ui::saveScreenshot("installer-before"));
+    // The manifest's dependency: the common controls 6 from the side-by-side store are in
+    // the process (under Wine their file calls itself 5.81, so their folder tells).
+    std::vector<std::string> controls = ui::loadedModulePaths(run.process, "comctl32.dll");
+    EXPECT_TRUE(std::any_of(controls.begin(), controls.end(), [](const std::string& path) {
+        return path.find("\\winsxs\\x86_microsoft.windows.common-controls_6595b64144ccf1df_6.") != std::string::npos;
+    })) << ::testing::PrintToString(controls);
 
     // Installing: no message is handled now, so the button is read without a message
     // (another process's window text comes from the system) and the bar from the screen.

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 #include <sddl.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <map>
@@ -658,4 +659,35 @@ TEST_F(UninstallEndToEnd, AnUpdateLeavesOutAnEarlierLogThatIsDamagedOrAnotherFol
     ASSERT_TRUE(uns::writeLogRecords(log, earlier));
     ASSERT_NO_FATAL_FAILURE(installPackage("Wb Left Out Test", productPackage("Wb Left Out Test")));
     EXPECT_EQ(uns::readFileBytes(log), fresh);
+}
+
+TEST_F(UninstallEndToEnd, APerUserInstallationLivesInTheUsersOwnFoldersAndListAndGoesWhole)
+{
+    ASSERT_NO_FATAL_FAILURE(prepare("uninstall_e2e_per_user", "Wb_PerUser_Test"));
+    char local[MAX_PATH];
+    ASSERT_EQ(SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, local), S_OK);
+    app = std::string(local) + "\\Programs\\Wb PerUser Test";
+    ui::removeTree(app);
+    const std::string dir = "$L\\Programs\\Wb PerUser Test";
+    wbpack::PackageSpec package = productPackage("Wb PerUser Test", "", dir);
+    package.shortcuts = {{"$D\\Wb App.lnk", dir + "\\App.exe", dir, "", "Starts Wb App"},
+                         {dir + "\\Remove.lnk", dir + "\\__uninst.exe", dir, "", "Removes Wb App"}};
+    ASSERT_NO_FATAL_FAILURE(installPackage("Wb PerUser Test", package));
+    std::vector<std::string> tree = kInstalledTree;
+    tree.insert(tree.begin() + 1, "Remove.lnk");
+    EXPECT_EQ(uns::treeOf(app), tree);
+    CoInitialize(nullptr);
+    lnk::LinkContents link = lnk::readShellLink(desktop + "\\Wb App.lnk");
+    EXPECT_EQ(link.target, app + "\\App.exe");
+    EXPECT_EQ(link.workingDir, app);
+    EXPECT_EQ(lnk::readShellLink(app + "\\Remove.lnk").target, app + "\\__uninst.exe");
+    CoUninitialize();
+    // Registered for this user alone, although Wine would let it write the machine's list.
+    const std::string key = uns::entryKeyPath("Wb_PerUser_Test");
+    EXPECT_TRUE(uns::registryKeyExists(HKEY_CURRENT_USER, key));
+    EXPECT_FALSE(uns::registryKeyExists(HKEY_LOCAL_MACHINE, key));
+
+    expectFullRemoval(uns::runUninstaller(app, IDYES), removed("Wb PerUser Test"));
+    EXPECT_FALSE(uns::registryKeyExists(HKEY_CURRENT_USER, key));
+    EXPECT_TRUE(lnk::directoryExists(std::string(local) + "\\Programs"));
 }

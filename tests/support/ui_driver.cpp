@@ -2,6 +2,8 @@
 
 #include <psapi.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -378,6 +380,30 @@ bool saveScreenshot(const std::string& name)
     CreateDirectoryA(WB_SCREENSHOT_DIR, nullptr);
     std::string path = std::string(WB_SCREENSHOT_DIR) + "\\" + name + ".png";
     return writePng(path, width, height, rgb);
+}
+
+std::vector<std::string> loadedModulePaths(const Process& process, const char* moduleName)
+{
+    std::vector<std::string> paths;
+    HMODULE modules[512];
+    DWORD bytes = 0;
+    if (!EnumProcessModules(process.handle, modules, sizeof modules, &bytes)) return paths;
+    auto lower = [](std::string text) {
+        for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return text;
+    };
+    const std::string wanted = "\\" + lower(moduleName);
+    for (DWORD i = 0; i < bytes / sizeof modules[0] && i < 512; ++i) {
+        char path[MAX_PATH];
+        DWORD length = GetModuleFileNameExA(process.handle, modules[i], path, sizeof path);
+        if (length == 0 || length >= sizeof path) continue;
+        std::string name = lower(std::string(path, length));
+        if (name.size() > wanted.size() && name.compare(name.size() - wanted.size(), wanted.size(), wanted) == 0) {
+            paths.push_back(name);
+        }
+    }
+    std::sort(paths.begin(), paths.end());
+    return paths;
 }
 
 SIZE_T peakWorkingSet(const Process& process)

@@ -76,6 +76,10 @@ std::vector<DWORD> screenPixels(int x, int y, int width, int height);
 // Saves the whole virtual screen as WB_SCREENSHOT_DIR/name.png.
 bool saveScreenshot(const std::string& name);
 
+// The full paths, in lower case and sorted, of the DLLs of that name loaded in a running
+// process (one process may hold two builds of a library side by side).
+std::vector<std::string> loadedModulePaths(const Process& process, const char* moduleName);
+
 // Peak working set of a running process, in bytes (0 when it cannot be read).
 SIZE_T peakWorkingSet(const Process& process);
 

@@ -123,6 +123,20 @@ TEST(InstallWalk, StepsAndTheFolderReached)
     }
 }
 
+TEST(PerUserPrefix, OnlyALeadingMacroBeforeABackslashOrTheEndIsTheUsersFolder)
+{
+    const std::string folder = "C:\\Users\\J$D\\AppData\\Local";
+    const std::pair<const char*, std::string> rows[] = {
+        {"$L\\Programs\\Hello", folder + "\\Programs\\Hello"},
+        {"$L", folder},
+        {"$Lx\\a", "$Lx\\a"},
+        {"$l\\a", "$l\\a"},
+        {"C:\\$L\\a", "C:\\$L\\a"},
+        {"", ""},
+    };
+    for (const auto& row : rows) EXPECT_EQ(expandPerUserPrefix(row.first, folder), row.second) << row.first;
+}
+
 TEST(RunningPath, LeavingDropsTheLastComponent)
 {
     std::string path = "C:\\A\\d\\e\\";

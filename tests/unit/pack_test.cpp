@@ -598,6 +598,58 @@ TEST_F(Refusal, RunCommandWhoseProgramPathHoldsAnUnquotedBlank)
     }
 }
 
+TEST_F(Refusal, PerUserPackagesNeedAFolderBelowTheUsersOwnAndAskForNoRights)
+{
+    const std::string inUsersFolders = "\": a per-user package installs without administrator rights, so its "
+                                       "shortcuts must lie in the user's own folders ($D, $P, $S, $s) or in the "
+                                       "install folder";
+    const struct {
+        const char* installDir;
+        const char* link;
+        std::string refusal;
+    } rows[] = {
+        {"$Lx", "$D\\a.lnk", "install directory \"$Lx\": $L (the user's local application data folder) must be "
+                             "followed by a backslash, as in $L\\Programs\\Name"},
+        {"$L\\", "$D\\a.lnk", "install directory \"$L\\\": a per-user package needs a folder of its own below $L, "
+                              "as in $L\\Programs\\Name"},
+        {"$L\\P", "C:\\Users\\Public\\Desktop\\a.lnk", "shortcut 2 link \"C:\\Users\\Public\\Desktop\\a.lnk" + inUsersFolders},
+        {"$L\\P", "$L\\Q\\a.lnk", "shortcut 2 link \"$L\\Q\\a.lnk" + inUsersFolders},
+        {"$L\\P", "$L\\P", "shortcut 2 link \"$L\\P" + inUsersFolders},
+        {"$L\\P", "$Da.lnk", "shortcut 2 link \"$Da.lnk" + inUsersFolders},
+        {"$L\\P", "$D\\a.lnk", ""},
+        {"$L\\P", "$s\\Run\\a.lnk", ""},
+        {"$L\\P", "$L\\P\\Remove.lnk", ""},
+        {"C:\\$L", "C:\\Users\\Public\\Desktop\\a.lnk", ""},
+    };
+    // The stub's manifest asks for administrator rights; a per-user installer asks for none.
+    const std::string stub = makeStub() + wbformat::kMachineLevel + " uiAccess";
+    for (const auto& row : rows) {
+        PackageSpec package = smallSpec();
+        package.header.installDir = row.installDir;
+        package.shortcuts[0].linkPath = "$P\\a.lnk";
+        package.shortcuts.push_back({row.link, "$L\\P\\app.exe", "$L\\P", "", ""});
+        if (!row.refusal.empty()) {
+            EXPECT_EQ(refuse(package, stub), row.refusal) << row.installDir << " " << row.link;
+            continue;
+        }
+        std::string error, built = dir / "ok.exe";
+        ASSERT_TRUE(buildInstaller(package, stub, built, error)) << row.link << ": " << error;
+        std::string expected = stub;
+        if (isPerUserPackage(package)) {
+            expected.replace(makeStub().size(), sizeof wbformat::kMachineLevel - 1, wbformat::kPerUserLevel);
+        }
+        EXPECT_EQ(readFile(built).substr(makeStub().size(), stub.size() - makeStub().size()),
+                  expected.substr(makeStub().size()));
+        EXPECT_EQ(verifyFile(built), Problems{});
+    }
+    PackageSpec perUser = smallSpec();
+    perUser.header.installDir = "$L\\P";
+    perUser.shortcuts[0].linkPath = "$D\\a.lnk";
+    EXPECT_EQ(refuse(perUser, makeStub()), "stub: the stub's manifest does not ask for administrator rights exactly "
+                                           "once, so it cannot be made into a per-user installer; use an installer "
+                                           "stub built with this version");
+}
+
 TEST_F(Refusal, NamesThatAreNotOneSafeComponent)
 {
     const std::string rule = ": " + std::string(kRule);

@@ -115,6 +115,13 @@ TEST_F(Registration, AnEntryTheMachineRefusesGoesToTheUsersList)
     EXPECT_TRUE(subkeysOf(refusing, "").empty());
 }
 
+TEST_F(Registration, APerUserInstallationGoesToTheUsersListOnly)
+{
+    EXPECT_EQ(registerHello(nullptr, user), user);
+    EXPECT_EQ(registryValues(user, uninstallKeyPath("Hello_World")), kHelloValues);
+    EXPECT_FALSE(registryKeyExists(machine, kUninstallKeyPath));
+}
+
 TEST_F(Registration, AnEntryNobodyTakesIsSimplyAbsent)
 {
     EXPECT_EQ(registerHello(refusing, refusing), nullptr);
@@ -148,7 +155,7 @@ TEST(RegistrationMachineList, TheRealEntryGoesBelowTheMachinesListUnderItsReplac
     ASSERT_EQ(uninstallKeyName(product), keyName);
     const std::string path = uninstallKeyPath(keyName);
     ASSERT_FALSE(registryKeyExists(HKEY_LOCAL_MACHINE, path)) << "left over from an earlier run";
-    registerUninstaller(product.c_str(), "\"C:\\wbtest\\x\\__uninst.exe\"", "web", "pub");
+    registerUninstaller(false, product.c_str(), "\"C:\\wbtest\\x\\__uninst.exe\"", "web", "pub");
     std::map<std::string, Value> values = registryValues(HKEY_LOCAL_MACHINE, path);
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str()), ERROR_SUCCESS);
     EXPECT_EQ(values.size(), 7u);

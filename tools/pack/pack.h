@@ -79,6 +79,17 @@ struct BuildProgress {
 // in one directory that differ only in case, since either would lose a file on install.
 bool checkPackageSpec(const PackageSpec& package, std::string& error);
 
+// A per-user package: its install directory begins with $L and a backslash (the user's
+// local application data folder).
+bool isPerUserPackage(const PackageSpec& package);
+// Refuses an install directory that begins with $L but is not a folder below it, and a
+// per-user package with a shortcut outside the user's own shell folders ($D, $P, $S, $s)
+// and the install folder.
+bool checkPerUserPackage(const PackageSpec& package, std::string& error);
+// Rewrites, in place, the stub manifest's request for administrator rights into one for
+// none (a per-user installer); refused when the stub does not carry the request once.
+bool requestNoElevation(std::string& stub, std::string& error);
+
 // The permission bits of an installer file whose stub's bits are not known: it is a
 // program, and on Linux a program file is marked executable.
 constexpr unsigned kInstallerMode = 0755;

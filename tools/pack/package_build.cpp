@@ -422,17 +422,27 @@ bool buildInstaller(const PackageSpec& package, const std::string& stub, const s
 {
     std::size_t recordPosition;
     std::string why;
-    if (!checkPackageSpec(package, error)) return false;
+    if (!checkPackageSpec(package, error) || !checkPerUserPackage(package, error)) return false;
     if (!findOffsetRecord(stub, recordPosition, why)) {
         error = "stub: " + why;
         return false;
     }
+    // A per-user installer asks Windows for no administrator rights.
+    std::string perUserStub;
+    if (isPerUserPackage(package)) {
+        perUserStub = stub;
+        if (!requestNoElevation(perUserStub, why)) {
+            error = "stub: " + why;
+            return false;
+        }
+    }
+    const std::string& installerStub = perUserStub.empty() ? stub : perUserStub;
     std::uint64_t total = sumOfFileSizes(package.entries);
 
     FILE* f = openOutput(outPath, mode, error);
     if (!f) return false;
     PackageWriter writer;
-    bool ok = writeStubAndTotal(f, stub, recordPosition, static_cast<std::uint32_t>(total), error) &&
+    bool ok = writeStubAndTotal(f, installerStub, recordPosition, static_cast<std::uint32_t>(total), error) &&
               beginPackageStream(writer, f, threads);
     if (ok) {
         writeHeader(writer, package.header, package.shortcuts);
