@@ -384,9 +384,10 @@ TEST(Manifest, TextsAndNamesAreConvertedToTheCodePageOrRefusedNamingTheCharacter
         package.codePage = c.codePage;
         package.entries = {memoryFileEntry(c.first, "1"), memoryFileEntry(c.second, "2")};
         EXPECT_EQ(checkPackageSpec(package, error), c.clash.empty());
-        if (!c.clash.empty())
+        if (!c.clash.empty()) {
             EXPECT_EQ(error, "entry name \"" + c.clash + "\" at the top level: another entry there has the same name, "
                                                          "ignoring case");
+        }
     }
 
     // Each character of a single-byte code page comes back as its byte.
@@ -519,7 +520,9 @@ TEST(Manifest, SlipsAreRefusedWithTheirPlaceTheKeyOrTheFile)
         bool loaded = loadPackageSpec(path, package, error);
         EXPECT_EQ(loaded, c.refusal.empty());
         EXPECT_EQ(loaded ? "" : error, c.refusal.empty() ? "" : path + c.refusal);
-        if (loaded) EXPECT_EQ(package.header.licenceText, "Terms\r\n");
+        if (loaded) {
+            EXPECT_EQ(package.header.licenceText, "Terms\r\n");
+        }
     }
     // The manifest itself.
     PackageSpec package;
