@@ -15,7 +15,12 @@
 #include <functional>
 #include <initializer_list>
 #include <string>
+#include <thread>
 #include <vector>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 using namespace wbpack;
@@ -1065,7 +1070,78 @@ TEST_F(Reading, ExtractRecreatesTheTreeAndNeverLeavesTheFolder)
               (Problems{"entry name \"ok\" at the top level: another entry there has the same name, ignoring case",
                         (fs::path(dir / "y/out") / "ok").string() + ": cannot create: File exists"}));
     EXPECT_EQ(treeOf(dir.path / "y"), "out/\nout/ok=1\n");
+
+    // In EBCDIC (code page 1047) the bytes "KKa" spell "../": a record naming such a code
+    // page extracts nothing, and verify reports it.
+    writeRaw(header + encodeEnterDir("KKaKKa") + encodeFileEntry("KKaKKaescaped", "1") + encodeLeaveDir(), 1);
+    std::string ebcdic = readFile(path);
+    ebcdic.replace(122, 4, encodeU32(1047));
+    writeFile(path, ebcdic);
+    // The name rule holds for the decoded names as well as for their bytes.
+    const Problems found = {
+        "unsafe entry name \"../../\" at the top level: " + std::string(kRule),
+        "unsafe entry name \"../../\u00c1\u00cb\u00c4/\u00f8\u00c1\u00c0\" in ../../: " + std::string(kRule),
+        "the record's code page 1047 is not one the builder offers (874, 932, 936, 949, 950, 1250-1258)"};
+    Problems refused = found;
+    refused.insert(refused.begin(), "unknown code page 1047: nothing extracted");
+    EXPECT_EQ(verifyFile(path, nullptr, dir / "z/in/out"), refused);
+    EXPECT_EQ(verifyFile(path), found);
+    EXPECT_FALSE(fs::exists(dir.path / "z/in/out"));
+    EXPECT_FALSE(fs::exists(dir.path / "z/escaped"));
+    EXPECT_FALSE(fs::exists(dir.path / "escaped"));
 }
+
+#ifndef _WIN32
+// A folder that extraction made, swapped for a link while a long file in it is written,
+// takes none of the entries that follow: they go where the folder that was made went.
+TEST_F(Reading, ExtractStaysInTheFoldersItMadeWhenOneIsSwappedForALink)
+{
+    const std::string big = noise(3u << 20, 7);
+    writeRaw(header + encodeEnterDir("d") + encodeFileEntry("big", big) + encodeEnterDir("e") +
+                 encodeFileEntry("after", "2") + encodeLeaveDir() + encodeLeaveDir(),
+             static_cast<std::uint32_t>(big.size() + 1));
+    const std::string file = readFile(path);
+    fs::create_directories(dir.path / "elsewhere");
+    // The reader takes the installer through a pipe and waits for more while the test
+    // swaps the folder: half the file lets it make d/big, the rest comes after the swap.
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    FILE* reading = ::fdopen(ends[0], "rb");
+    ASSERT_NE(reading, nullptr);
+    PackageListing listing;
+    Problems problems;
+    std::thread reader([&] {
+        PackageInput input;
+        input.file = reading;
+        ReadOptions options;
+        options.extractDir = dir / "out";
+        readPackage(input, options, listing, problems);
+    });
+    const std::size_t half = stub.size() + 4 + (file.size() - stub.size()) / 2;
+    ASSERT_EQ(::write(ends[1], file.data(), half), static_cast<ssize_t>(half));
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!fs::exists(dir.path / "out/d/big") && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    bool made = fs::exists(dir.path / "out/d/big");
+    if (made) {
+        fs::rename(dir.path / "out/d", dir.path / "out/moved");
+        fs::create_directory_symlink(dir.path / "elsewhere", dir.path / "out/d");
+    }
+    for (std::size_t at = half; at < file.size();) {
+        ssize_t n = ::write(ends[1], file.data() + at, file.size() - at);
+        if (n <= 0) break;
+        at += static_cast<std::size_t>(n);
+    }
+    ::close(ends[1]);
+    reader.join();
+    std::fclose(reading);
+    ASSERT_TRUE(made);
+    EXPECT_EQ(problems, Problems{});
+    EXPECT_EQ(treeOf(dir.path / "elsewhere"), "");
+    EXPECT_EQ(readFile(dir.path / "out/moved/e/after"), "2");
+    EXPECT_EQ(readFile(dir.path / "out/moved/big"), big);
+}
+#endif
 
 TEST(Reproducible, SameBytesWhateverOrderTheFilesWereMadeIn)
 {

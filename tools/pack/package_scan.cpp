@@ -55,9 +55,28 @@ struct Scan {
     std::size_t outBegin = 0;
     std::size_t outEnd = 0;
 
-    // Extraction: stops for good at the first entry that would leave the folder.
+    // Extraction: stops for good at the first entry that would leave the folder. Each
+    // folder entered is held open (not on Windows, where a folder in use cannot be swapped
+    // anyway) and everything below it is made relative to that descriptor, so a folder
+    // swapped for a link while a long entry is written cannot lead what follows elsewhere.
     bool extracting = false;
-    std::vector<fs::path> extractDirs;
+    struct ExtractDir {
+        fs::path path;
+        int fd = -1;
+    };
+    std::vector<ExtractDir> extractDirs;
+
+    ~Scan()
+    {
+        for (ExtractDir& d : extractDirs) closeDir(d);
+    }
+    static void closeDir(ExtractDir& d)
+    {
+#ifndef _WIN32
+        if (d.fd >= 0) ::close(d.fd);
+#endif
+        d.fd = -1;
+    }
 
     // The names met so far in each open directory, folded as Windows compares them: two
     // that fold alike are one file on the user's machine.
@@ -384,20 +403,42 @@ void stopExtracting(Scan& scan)
 
 // A new file only: neither an existing file nor a link planted under the name is written
 // through.
-FILE* createExtractedFile(const std::string& path)
+FILE* createExtractedFile(const Scan::ExtractDir& dir, const std::string& name)
 {
 #ifdef _WIN32
+    std::string path = (dir.path / fs::path(name)).string();
     int fd = ::_open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
     if (fd < 0) return nullptr;
     FILE* f = ::_fdopen(fd, "wb");
     if (!f) ::_close(fd);
     return f;
 #else
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    int fd = ::openat(dir.fd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) return nullptr;
     FILE* f = ::fdopen(fd, "wb");
     if (!f) ::close(fd);
     return f;
+#endif
+}
+
+// Enters (making it when it is not there) the folder `name` below `parent`; false with
+// errno set when it cannot be, ELOOP when the name is a symbolic link.
+bool openExtractedDir(const Scan::ExtractDir& parent, const std::string& name, Scan::ExtractDir& dir)
+{
+    dir.path = parent.path / fs::path(name);
+#ifdef _WIN32
+    std::error_code ec;
+    if (fs::is_symlink(fs::symlink_status(dir.path, ec))) {
+        errno = ELOOP;
+        return false;
+    }
+    if (fs::is_directory(dir.path, ec) || fs::create_directory(dir.path, ec)) return true;
+    errno = ec ? ec.value() : ENOTDIR;
+    return false;
+#else
+    if (::mkdirat(parent.fd, name.c_str(), 0777) != 0 && errno != EEXIST) return false;
+    dir.fd = ::openat(parent.fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return dir.fd >= 0;
 #endif
 }
 
@@ -411,10 +452,23 @@ void checkBuilderNameRules(Scan& scan, const std::string& name, const std::strin
         addProblem(scan, shown + ": another entry there has the same name, ignoring case");
 }
 
+// Names are created in UTF-8, as the package's code page spells them; one the code page
+// does not define keeps its bytes.
+std::string extractedName(const Scan& scan, const std::string& name)
+{
+    std::string utf8;
+    return decodeText(name, scan.listing->codePage, utf8) ? utf8 : name;
+}
+
 bool checkName(Scan& scan, const std::string& name, const std::string& dir)
 {
     checkBuilderNameRules(scan, name, dir);
-    if (wbformat::isSafeEntryName(name.data(), name.size())) return true;
+    // The rule holds for the name as it will be created too: bytes that are safe in one
+    // code page can spell a separator or a parent folder in another.
+    std::string created = extractedName(scan, name);
+    if (wbformat::isSafeEntryName(name.data(), name.size()) &&
+        wbformat::isSafeEntryName(created.data(), created.size()))
+        return true;
     addProblem(scan, "unsafe entry name \"" + shownText(name, scan.listing->codePage) + "\" " + inDirectory(dir, scan.listing->codePage) +
                          ": " + kUnsafeNameRule);
     if (scan.extracting) {
@@ -422,14 +476,6 @@ bool checkName(Scan& scan, const std::string& name, const std::string& dir)
         stopExtracting(scan);
     }
     return false;
-}
-
-// Names are created in UTF-8, as the package's code page spells them; one the code page
-// does not define keeps its bytes.
-std::string extractedName(const Scan& scan, const std::string& name)
-{
-    std::string utf8;
-    return decodeText(name, scan.listing->codePage, utf8) ? utf8 : name;
 }
 
 bool readFileEntry(Scan& scan, const std::string& dir)
@@ -446,8 +492,9 @@ bool readFileEntry(Scan& scan, const std::string& dir)
     bool safe = checkName(scan, name, dir);
     FILE* sink = nullptr;
     if (safe && scan.extracting) {
-        fs::path target = scan.extractDirs.back() / fs::path(extractedName(scan, name));
-        sink = createExtractedFile(target.string());
+        std::string created = extractedName(scan, name);
+        fs::path target = scan.extractDirs.back().path / fs::path(created);
+        sink = createExtractedFile(scan.extractDirs.back(), created);
         if (!sink) {
             addProblem(scan, printable(target.string()) + ": cannot create: " + std::strerror(errno));
             stopExtracting(scan);
@@ -477,19 +524,18 @@ bool enterDirectory(Scan& scan, std::vector<std::string>& dirs)
     scan.listing->entries.push_back({wbformat::kTagEnterDir, path, 0});
     ++scan.listing->directoryCount;
     if (checkName(scan, name, dir) && scan.extracting) {
-        fs::path target = scan.extractDirs.back() / fs::path(extractedName(scan, name));
-        std::error_code ec;
-        // Never through a link: one planted in the output folder would take the files
-        // that follow wherever it points.
-        if (fs::is_symlink(fs::symlink_status(target, ec))) {
-            addProblem(scan, printable(target.string()) + ": is a symbolic link; extract never writes through one");
+        Scan::ExtractDir target;
+        // Never through a link: one planted in the output folder, or put in place of a
+        // folder made here, would take the files that follow wherever it points.
+        if (!openExtractedDir(scan.extractDirs.back(), extractedName(scan, name), target)) {
+            int why = errno;
+            addProblem(scan, printable(target.path.string()) +
+                                 (why == ELOOP ? ": is a symbolic link; extract never writes through one"
+                                               : ": cannot create the folder: " + std::string(std::strerror(why))));
             stopExtracting(scan);
-        } else if (!fs::is_directory(target, ec) && !fs::create_directory(target, ec)) {
-            addProblem(scan, printable(target.string()) + ": cannot create the folder" +
-                                 (ec ? ": " + ec.message() : ""));
-            stopExtracting(scan);
+        } else {
+            scan.extractDirs.push_back(target);
         }
-        scan.extractDirs.push_back(target);
     }
     dirs.push_back(path);
     scan.namesInDir.emplace_back();
@@ -511,7 +557,10 @@ void leaveDirectory(Scan& scan, std::vector<std::string>& dirs)
     }
     dirs.pop_back();
     scan.namesInDir.pop_back();
-    if (scan.extracting) scan.extractDirs.pop_back();
+    if (scan.extracting) {
+        Scan::closeDir(scan.extractDirs.back());
+        scan.extractDirs.pop_back();
+    }
 }
 
 void readEntries(Scan& scan)
@@ -584,6 +633,14 @@ bool prepareExtraction(Scan& scan)
 {
     const std::string& dir = scan.options->extractDir;
     if (dir.empty()) return true;
+    // Names are decoded from the record's code page before they are created: one the
+    // builder never writes (EBCDIC's spell "../" with bytes the name rule lets pass) is
+    // not trusted to decode them. The rest of the package is still read and checked.
+    std::uint32_t cp = scan.listing->codePage;
+    if (cp != 0 && !isAnsiCodePage(cp)) {
+        addProblem(scan, "unknown code page " + std::to_string(cp) + ": nothing extracted");
+        return true;
+    }
     std::error_code ec;
     fs::path target(dir);
     if (fs::exists(target, ec)) {
@@ -595,8 +652,18 @@ bool prepareExtraction(Scan& scan)
         addProblem(scan, dir + ": cannot create the folder: " + ec.message());
         return false;
     }
+    Scan::ExtractDir top;
+    top.path = target;
+#ifndef _WIN32
+    // The folder the user named is taken as it stands, a link to a folder included.
+    top.fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (top.fd < 0) {
+        addProblem(scan, dir + ": cannot open the folder: " + std::strerror(errno));
+        return false;
+    }
+#endif
     scan.extracting = true;
-    scan.extractDirs.push_back(target);
+    scan.extractDirs.push_back(top);
     return true;
 }
 
@@ -693,7 +760,7 @@ bool readPackage(PackageInput& input, const ReadOptions& options, PackageListing
     // Names and sizes come from the file: a hostile one must not exhaust memory or end
     // the program, so allocation failures end the reading with a problem instead.
     try {
-        if (prepareExtraction(scan) && findPackage(scan) && readTotal(scan) && startStream(scan) &&
+        if (findPackage(scan) && prepareExtraction(scan) && readTotal(scan) && startStream(scan) &&
             readHeader(scan)) {
             readEntries(scan);
         }
