@@ -76,10 +76,11 @@ std::vector<std::string> shortcutFolders()
     return {};
 }
 
-void registerUninstaller(const char* productName, const char* uninstallCommand, const char* webAddress,
-                         const char* publisher)
+void registerUninstaller(bool perUser, const char* productName, const char* uninstallCommand,
+                         const char* webAddress, const char* publisher)
 {
-    recorded.registrations.push_back({productName, uninstallCommand, webAddress, publisher});
+    recorded.registrations.push_back(
+        {perUser ? "per user" : "all users", productName, uninstallCommand, webAddress, publisher});
 }
 
 namespace {
@@ -440,8 +441,8 @@ TEST_F(Engine, UninstallerIsExtractedButNeverLoggedAndThenRegistered)
                                      {3, dir + "\\"}}));
     ASSERT_EQ(recorded.registrations.size(), 1u);
     EXPECT_EQ(recorded.registrations[0],
-              (std::vector<std::string>{"Example Product", "\"" + dir + "\\__uninst.exe\"", "http://example.test/",
-                                        "Example Publisher"}));
+              (std::vector<std::string>{"all users", "Example Product", "\"" + dir + "\\__uninst.exe\"",
+                                        "http://example.test/", "Example Publisher"}));
 
     // Only a top-level uninstaller is registered.
     restart();
