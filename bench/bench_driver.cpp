@@ -12,6 +12,8 @@
 //                                            (the floor with our patched libbzip2: what the
 //                                             patch alone changes in time and memory)
 //   sample kind=nsis run=1 whole_ms=1002.7 whole_cpu_ms=950.0
+//   sample kind=ours1 run=1 ...              (the same fields as ours: the same package
+//                                             with a stub that decodes on one thread)
 //
 // The CPU times are those of each program's main thread (user and kernel), read with
 // GetThreadTimes, which Wine answers for another process's thread too (GetProcessTimes it
@@ -34,6 +36,7 @@
 //                        --floor FLOOR.EXE --floor-window FLOOR_WINDOW.EXE --floor-offset N
 //                        --floor-dir DIR --result-dir DIR [--floor-patched FLOOR_PATCHED.EXE]
 //                        [--nsis NSIS_SETUP.EXE --nsis-dir DIR] [--deadline-s S]
+//                        [--ours-one-thread SETUP.EXE --ours-one-thread-dir DIR]
 //   bench_driver latency --runs N --vmkick VMKICK.EXE --vmkick-dir DIR
 //                        --spawn SPAWN.EXE --javaw JAVA_HOME\bin\javaw.exe [--deadline-s S]
 //                        [--registered-as classic|jdk]
@@ -394,6 +397,19 @@ std::string cpuFields(const InstallSample& s)
     return text;
 }
 
+// The installer built to decode on one thread, run on the same package right after ours:
+// the gain of the other cores, measured side by side.
+void sampleOursOneThread(int run, const std::string& setup, const std::string& dir)
+{
+    if (setup.empty()) return;
+    deleteTree(dir);
+    InstallSample s = runOurs(setup);
+    std::printf("sample kind=ours1 run=%d engine_ms=%.1f whole_ms=%.1f peak_bytes=%lu window_ms=%.1f notice_ms=%.1f "
+                "exit_ms=%.1f%s\n", run, s.engineMs, s.wholeMs, static_cast<unsigned long>(s.peakBytes), s.windowMs,
+                s.noticeMs, s.exitMs, cpuFields(s).c_str());
+    std::fflush(stdout);
+}
+
 int benchInstall(Options& options)
 {
     int runs = std::atoi(need(options, "runs").c_str());
@@ -408,7 +424,11 @@ int benchInstall(Options& options)
     std::string nsis = options.count("nsis") ? options["nsis"] : "";
     std::string nsisDir = options.count("nsis-dir") ? options["nsis-dir"] : "";
     if (!nsis.empty() && nsisDir.empty()) fail("--nsis needs --nsis-dir");
+    std::string oursOne = options.count("ours-one-thread") ? options["ours-one-thread"] : "";
+    std::string oursOneDir = options.count("ours-one-thread-dir") ? options["ours-one-thread-dir"] : "";
+    if (!oursOne.empty() && oursOneDir.empty()) fail("--ours-one-thread needs --ours-one-thread-dir");
     runUnmanaged(ours);
+    if (!oursOne.empty()) runUnmanaged(oursOne);
     runUnmanaged(floorWindow);
 
     for (int run = 1; run <= runs; ++run) {
@@ -418,6 +438,7 @@ int benchInstall(Options& options)
                     "exit_ms=%.1f%s\n", run, s.engineMs, s.wholeMs, static_cast<unsigned long>(s.peakBytes), s.windowMs,
                     s.noticeMs, s.exitMs, cpuFields(s).c_str());
         std::fflush(stdout);
+        sampleOursOneThread(run, oursOne, oursOneDir);
 
         deleteTree(floorDir);
         s = runFloor(floor, ours, floorOffset, floorDir, resultDir + "\\floor-result.txt");
