@@ -5,86 +5,13 @@
 #include <cstring>
 
 #include "common/package_format.h"
+#include "common/path_rule.h"
 
 namespace {
 
-bool isSeparator(char c) { return c == '\\' || c == '/'; }
-
-// "C:\A\..\Windows" would name a folder the installer never made.
-bool hasDotPart(const std::string& path)
-{
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        std::size_t end = start;
-        while (end < path.size() && !isSeparator(path[end])) ++end;
-        std::string part = path.substr(start, end - start);
-        if (part == "." || part == "..") return true;
-        start = end + 1;
-    }
-    return false;
-}
-
-// \\?\ and \\.\ hand the rest of the path to Windows unparsed: no "." or ".." folding, no
-// trailing-dot trimming, and access to devices, so nothing the other rules check holds.
-bool isDevicePath(const std::string& path)
-{
-    return path.size() >= 4 && isSeparator(path[0]) && isSeparator(path[1]) &&
-           (path[2] == '?' || path[2] == '.') && isSeparator(path[3]);
-}
-
-// A colon anywhere but after the drive letter names an alternate data stream of a file
-// or folder ("C:\A\file:stream"), which is not what the installer made.
-bool hasStreamColon(const std::string& path)
-{
-    std::size_t first = path.find(':');
-    if (first == std::string::npos) return false;
-    bool drive = first == 1 && path.size() >= 3 && isSeparator(path[2]);
-    return !drive || path.find(':', first + 1) != std::string::npos;
-}
-
-bool hasDevicePart(const std::string& path)
-{
-    std::size_t start = 0;
-    while (start < path.size()) {
-        std::size_t end = start;
-        while (end < path.size() && !isSeparator(path[end])) ++end;
-        if (wbformat::isDeviceName(path.data() + start, end - start)) return true;
-        start = end + 1;
-    }
-    return false;
-}
-
-// Lower-case ASCII with backslashes only and no trailing separator, for comparing paths
-// as Windows does (ASCII letters only: a folder whose name differs in another letter's
-// case is treated as a different one, which refuses too much, never too little).
-std::string comparableKey(const std::string& path)
-{
-    std::string key = path;
-    for (char& c : key) {
-        if (isSeparator(c)) c = '\\';
-        else if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    while (!key.empty() && key.back() == '\\') key.pop_back();
-    return key;
-}
-
 bool samePathKey(const std::string& a, const std::string& b)
 {
-    return comparableKey(a) == comparableKey(b);
-}
-
-std::string checkPath(int type, const std::string& path)
-{
-    if (path.empty()) {
-        return type == wbformat::kLogShortcutFolder ? std::string() : "holds a record with an empty path";
-    }
-    if (path.find('\0') != std::string::npos) return "holds a path with a zero byte";
-    if (!isFullPath(path)) return "holds a path that is not a full path: `" + path + "'";
-    if (isDevicePath(path)) return "holds a path that begins with `\\\\?\\' or `\\\\.\\': `" + path + "'";
-    if (hasStreamColon(path)) return "holds a path with a colon after the drive: `" + path + "'";
-    if (hasDotPart(path)) return "holds a path with a `.' or `..' part: `" + path + "'";
-    if (hasDevicePart(path)) return "holds a path with a device name in it: `" + path + "'";
-    return std::string();
+    return comparablePath(a) == comparablePath(b);
 }
 
 }  // namespace
@@ -108,16 +35,6 @@ std::string decimalText(unsigned long value)
         value /= 10;
     } while (value != 0);
     return digits;
-}
-
-bool isFullPath(const std::string& path)
-{
-    bool drive = path.size() >= 3 &&
-                 ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
-                 path[1] == ':' && isSeparator(path[2]);
-    bool network = path.size() >= 3 && isSeparator(path[0]) && isSeparator(path[1]) &&
-                   !isSeparator(path[2]);
-    return drive || network;
 }
 
 bool parseUninstallLog(const std::string& bytes, std::vector<LogEntry>& entries, std::string& problem)
@@ -154,7 +71,7 @@ bool parseUninstallLog(const std::string& bytes, std::vector<LogEntry>& entries,
         }
         LogEntry entry{type, bytes.substr(position, length)};
         position += length;
-        problem = checkPath(entry.type, entry.path);
+        problem = logPathProblem(entry.type, entry.path);
         if (!problem.empty()) return false;
         if (entry.type == wbformat::kLogInstallRoot && position != bytes.size()) {
             problem = "has the install folder's record before its end";
@@ -170,21 +87,15 @@ bool parseUninstallLog(const std::string& bytes, std::vector<LogEntry>& entries,
     return true;
 }
 
-bool isAtOrBelow(const std::string& path, const std::string& folder)
-{
-    std::string key = comparableKey(path), folderKey = comparableKey(folder);
-    if (folderKey.empty()) return false;
-    if (key == folderKey) return true;
-    return key.size() > folderKey.size() && key.compare(0, folderKey.size(), folderKey) == 0 &&
-           key[folderKey.size()] == '\\';
-}
+namespace {
 
-std::string logScopeOf(const LogEntry& entry, const std::string& installRoot,
-                    const std::vector<std::string>& shortcutRoots)
+// The install root or the deepest shortcut root that holds the record; empty when none.
+std::string namedScopeOf(const LogEntry& entry, const std::string& installRoot,
+                         const std::vector<std::string>& shortcutRoots)
 {
     bool atRoot = samePathKey(entry.path, installRoot);
     if (entry.type == wbformat::kLogInstallRoot) return installRoot;
-    if (isAtOrBelow(entry.path, installRoot) && (!atRoot || entry.type == wbformat::kLogShortcutFolder)) {
+    if (isPathAtOrBelow(entry.path, installRoot) && (!atRoot || entry.type == wbformat::kLogShortcutFolder)) {
         return installRoot;
     }
     if (entry.type == wbformat::kLogDirectory) return std::string();
@@ -192,11 +103,26 @@ std::string logScopeOf(const LogEntry& entry, const std::string& installRoot,
     // redirected folder), what lies below it must not be.
     std::string best;
     for (const std::string& root : shortcutRoots) {
-        bool fits = isAtOrBelow(entry.path, root) &&
+        bool fits = isPathAtOrBelow(entry.path, root) &&
                     (entry.type == wbformat::kLogShortcutFolder || !samePathKey(entry.path, root));
-        if (fits && comparableKey(root).size() > comparableKey(best).size()) best = root;
+        if (fits && comparablePath(root).size() > comparablePath(best).size()) best = root;
     }
     return best;
+}
+
+}  // namespace
+
+std::string logScopeOf(const LogEntry& entry, const std::string& installRoot,
+                       const std::vector<std::string>& shortcutRoots)
+{
+    // A link placed directly in a drive root logs an empty folder: nothing to remove.
+    if (entry.type == wbformat::kLogShortcutFolder && entry.path.empty()) return installRoot;
+    std::string scope = namedScopeOf(entry, installRoot, shortcutRoots);
+    if (!scope.empty()) return scope;
+    // A link may lie anywhere; nothing on its way from the drive's root may be a link.
+    bool link = entry.type == wbformat::kLogFile && isLinkFile(entry.path);
+    if (link || entry.type == wbformat::kLogShortcutFolder) return pathRoot(entry.path);
+    return std::string();
 }
 
 bool checkLogScope(const std::vector<LogEntry>& entries, const std::vector<std::string>& shortcutRoots,
@@ -205,8 +131,18 @@ bool checkLogScope(const std::vector<LogEntry>& entries, const std::vector<std::
     problem.clear();
     if (entries.empty()) return true;
     const std::string& root = entries.back().path;
-    for (const LogEntry& entry : entries) {
-        if (!logScopeOf(entry, root, shortcutRoots).empty()) continue;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const LogEntry& entry = entries[i];
+        bool inScope = !logScopeOf(entry, root, shortcutRoots).empty();
+        // A link's folder outside the named folders is the folder of the link file logged
+        // just before it (the log is newest first, the installer pushes the folder first).
+        if (inScope && entry.type == wbformat::kLogShortcutFolder && !entry.path.empty() &&
+            namedScopeOf(entry, root, shortcutRoots).empty()) {
+            const LogEntry* link = i > 0 ? &entries[i - 1] : nullptr;
+            inScope = link && link->type == wbformat::kLogFile && isLinkFile(link->path) &&
+                      samePathKey(folderHolding(link->path), entry.path);
+        }
+        if (inScope) continue;
         if (entry.type == wbformat::kLogDirectory || shortcutRoots.empty()) {
             problem = "names `" + entry.path + "', which is outside the install folder `" + root + "'";
         } else {
@@ -263,8 +199,12 @@ std::vector<LogEntry> earlierRecordsToKeep(const std::vector<LogEntry>& earlier,
 
 namespace {
 
+bool isSeparator(char c) { return c == '\\' || c == '/'; }
+
 // FNV-1a of the path as samePathKey compares it, computed without a copy: the new paths'
-// table needs a hash, and this one is a few instructions.
+// table needs a hash, and this one is a few instructions. It folds every byte, trail bytes
+// of double-byte characters too: paths that compare equal still hash equal, and the few
+// that only hash equal are told apart by the comparison.
 std::size_t pathHash(const std::string& path)
 {
     std::size_t end = path.size();

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "common/path_rule.h"
+
 struct LogEntry {
     int type;          // 0 file, 1 directory, 3 install root, 4 shortcut folder
     std::string path;
@@ -46,28 +48,25 @@ bool parseUninstallLog(const std::string& bytes, const std::vector<std::string>&
 // install root (the last record), except the records of shortcuts (a link file and its
 // folder), which may instead lie in or below one of shortcutRoots, the shell folders that
 // shortcuts go to (desktop, programs menu, start menu, start-up folder, each the user's
-// and all users'). A log that names anything else was not written by the installer for
-// this folder, and deleting what it names could delete anything. False with problem (a
-// phrase that follows "it") for the first record outside; entries as parsed.
+// and all users'). A package may put a link anywhere, so a file record of a link (a name
+// ending in ".lnk") is accepted wherever it lies, and so is its folder's record right
+// after it, which the installer logs only for a folder it created. A log that names
+// anything else was not written by the installer for this folder, and deleting what it
+// names could delete anything. False with problem (a phrase that follows "it") for the
+// first record outside; entries as parsed.
 bool checkLogScope(const std::vector<LogEntry>& entries, const std::vector<std::string>& shortcutRoots,
                    std::string& problem);
 
 // The folder a record lies in for checkLogScope: the install root, or the deepest shortcut
-// root that holds it; empty when there is none. Nothing between it and the record may be
-// a link when the record is removed.
+// root that holds it, or for a link elsewhere its drive's (or share's) root; empty when
+// there is none. Nothing between it and the record may be a link when the record is
+// removed.
 std::string logScopeOf(const LogEntry& entry, const std::string& installRoot,
                        const std::vector<std::string>& shortcutRoots);
-
-// True when path is folder or lies below it, compared as Windows compares paths (ASCII
-// case, either separator, trailing separators ignored).
-bool isAtOrBelow(const std::string& path, const std::string& folder);
 
 // Reads a whole log file, refusing one larger than the limit above. False when it cannot
 // be opened or read to its end.
 bool readUninstallLogFile(const std::string& path, std::string& bytes);
-
-// A drive letter, a colon and a separator, or a network path (\\server\share\...).
-bool isFullPath(const std::string& path);
 
 // Installing over an earlier installation: its log's records are carried into the new log,
 // so that the uninstaller still removes what only the earlier version had.

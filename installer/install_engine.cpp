@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/path_rule.h"
 #include "common/uninstall_log.h"
 #include "installer/install_paths.h"
 #include "installer/install_records.h"
@@ -28,8 +29,6 @@ constexpr int kNotSkipping = INT_MAX;
 // Windows takes a window whose thread has not looked at its queue for five seconds for
 // hung, and freezes what it shows; looking this often keeps well clear of that.
 constexpr DWORD kQueueLookPeriodMs = 50;
-// A process ended part-way leaves the log of at most this long ago.
-constexpr DWORD kLogRewritePeriodMs = 1000;
 
 // Where the entry stream stands. The current directory and the running path move
 // together; below a directory that could not be entered only the running path moves (and
@@ -68,7 +67,7 @@ std::string fullInstallDir(const char* installDir)
 void setInstallDir(const std::string& reached)
 {
     std::string dir = reached.empty() ? std::string(installerState.installDir) : reached;
-    if (dir.empty() || dir.back() != '\\') dir += '\\';
+    if (dir.empty() || lastSeparator(dir) != dir.size() - 1) dir += '\\';
     if (dir == installerState.installDir) return;
     char* text = joinText(dir.c_str(), "");
     if (!text) return;
@@ -113,11 +112,7 @@ void tendInstallation()
         PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
         s.queueLookedAt = now;
     }
-    if (now - s.logWrittenAt >= kLogRewritePeriodMs) {
-        std::string path = std::string(s.installDir) + wbformat::kUninstallLogName;
-        writeUninstallLog(path.c_str());
-        s.logWrittenAt = now;
-    }
+    keepLogCurrent();
 }
 
 // Clicks and keys that arrived while the engine ran were meant for a window that could not
@@ -164,6 +159,14 @@ void fillFile(FILE* out, std::uint32_t size, ExtractResult& result)
     if (out && !closeWrittenFile(out)) result.writeFailed = true;
 }
 
+// The name rule judged by characters as Windows will read the name, in the system's code
+// page: there a two-byte character's second byte may be a backslash.
+bool isSafeName(const char* name, std::uint32_t length)
+{
+    std::string view = singleByteView(std::string(name, length));
+    return wbformat::isSafeEntryName(view.data(), view.size());
+}
+
 bool replayFileEntry(EntryWalk& walk)
 {
     unsigned char sizeBytes[4];
@@ -172,7 +175,7 @@ bool replayFileEntry(EntryWalk& walk)
     std::uint32_t length = 0;
     char* name = readCountedString(&length);
     if (!name) return false;
-    if (!wbformat::isSafeEntryName(name, length)) {
+    if (!isSafeName(name, length)) {
         std::free(name);
         return false;
     }
@@ -199,7 +202,7 @@ bool replayEnterEntry(EntryWalk& walk)
     std::uint32_t length = 0;
     char* name = readCountedString(&length);
     if (!name) return false;
-    if (!wbformat::isSafeEntryName(name, length)) {
+    if (!isSafeName(name, length)) {
         std::free(name);
         return false;
     }

@@ -1,6 +1,7 @@
 #include "installer/install_paths.h"
 
 #include "common/package_format.h"
+#include "common/path_rule.h"
 
 namespace {
 
@@ -15,10 +16,11 @@ bool isDriveComponent(const std::string& component)
 std::size_t rootLength(const std::string& path)
 {
     if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') {
-        std::size_t server = path.find('\\', 2);
-        if (server == std::string::npos) return path.size();
-        std::size_t share = path.find('\\', server + 1);
-        return share == std::string::npos ? path.size() : share + 1;
+        std::size_t separators = 0;
+        for (std::size_t i = 2; i < path.size(); i += characterLength(path, i)) {
+            if (isSeparatorAt(path, i) && path[i] == '\\' && ++separators == 2) return i + 1;
+        }
+        return path.size();
     }
     if (path.size() >= 2 && isDriveComponent(path.substr(0, 2))) return 2;
     return 0;
@@ -39,18 +41,25 @@ InstallWalk planInstallWalk(const std::string& fullDir)
     std::size_t start = rootLength(fullDir);
     if (start != 0) startAtRoot(walk, fullDir.substr(0, start));
     std::string component;
-    for (std::size_t i = start; i <= fullDir.size(); ++i) {
-        if (i < fullDir.size() && fullDir[i] != '\\') {
-            component += fullDir[i];
+    // Character by character: in a double-byte code page a second byte may be a backslash.
+    for (std::size_t i = start; i <= fullDir.size();) {
+        if (i < fullDir.size() && !(fullDir[i] == '\\' && isSeparatorAt(fullDir, i))) {
+            std::size_t length = characterLength(fullDir, i);
+            component.append(fullDir, i, length);
+            i += length;
             continue;
         }
-        if (isDriveComponent(component)) {
-            startAtRoot(walk, component);
-        } else if (!component.empty()) {
-            walk.steps.push_back({false, component});
-            walk.reached += component + '\\';
+        // Windows creates "Tool " and "Tool." as "Tool", and "..." as nothing: the walk goes
+        // where Windows goes, so that the log and the registration name that folder.
+        std::string name = component == "." || component == ".." ? component : trimmedPart(component);
+        if (isDriveComponent(name)) {
+            startAtRoot(walk, name);
+        } else if (!name.empty()) {
+            walk.steps.push_back({false, name});
+            walk.reached += name + '\\';
         }
         component.clear();
+        ++i;
     }
     return walk;
 }
@@ -63,6 +72,8 @@ std::string expandPerUserPrefix(const char* text, const std::string& localAppDat
 
 void leaveRunningPath(std::string& runningPath)
 {
-    if (!runningPath.empty() && runningPath.back() == '\\') runningPath.pop_back();
-    while (!runningPath.empty() && runningPath.back() != '\\') runningPath.pop_back();
+    // By characters: the name before the separator may end in a second byte 0x5C.
+    if (!runningPath.empty() && lastSeparator(runningPath) == runningPath.size() - 1) runningPath.pop_back();
+    std::size_t last = lastSeparator(runningPath);
+    runningPath.resize(last == std::string::npos ? 0 : last + 1);
 }

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <io.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -84,21 +86,47 @@ bool writeUninstallLog(const char* path)
 {
     std::string bytes;
     bool complete = true;
-    std::vector<LogEntry> records = entriesOf(installerState.uninstallLog);
-    if (installerState.earlierLog) records = mergedUninstallLog(records, *installerState.earlierLog);
+    std::vector<LogEntry> fresh = entriesOf(installerState.uninstallLog);
+    std::vector<LogEntry> records = fresh;
+    if (installerState.earlierLog) records = mergedUninstallLog(fresh, *installerState.earlierLog);
     for (const LogEntry& entry : records) {
         if (!appendLogRecordBytes(bytes, entry.type, entry.path.c_str())) complete = false;
     }
+    // The uninstaller reads no larger log. The earlier installation's records are what
+    // can be left out; the new installation's own never are.
+    if (bytes.size() > kMaxUninstallLogSize && records.size() != fresh.size()) {
+        bytes.clear();
+        for (const LogEntry& entry : fresh) appendLogRecordBytes(bytes, entry.type, entry.path.c_str());
+        complete = false;
+    }
+    if (bytes.size() > kMaxUninstallLogSize) return false;
     std::string temporary = std::string(path) + ".new";
     FILE* out = std::fopen(temporary.c_str(), "wb");
     if (!out) return false;
     bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+    // On the disk before the move: after a power loss the move may otherwise be there and
+    // the data not, which leaves an empty log in place of the one it replaced.
+    written = std::fflush(out) == 0 && written &&
+              FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(out)))) != FALSE;
     if (!closeWrittenFile(out)) written = false;
-    if (!written || !MoveFileExA(temporary.c_str(), path, MOVEFILE_REPLACE_EXISTING)) {
+    if (!written || !MoveFileExA(temporary.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DeleteFileA(temporary.c_str());
         return false;
     }
     return complete;
+}
+
+void keepLogCurrent()
+{
+    InstallerState& s = installerState;
+    if (!s.installDir || !s.uninstallLog) return;
+    DWORD now = GetTickCount();
+    if (now - s.logWrittenAt < kLogRewritePeriodMs) return;
+    std::string path = std::string(s.installDir);
+    if (path.empty() || path.back() != '\\') return;  // only while installDir ends with its backslash
+    path += wbformat::kUninstallLogName;
+    writeUninstallLog(path.c_str());
+    s.logWrittenAt = now;
 }
 
 void noteInstallFailure(const char* path)

@@ -22,9 +22,19 @@ void readEarlierUninstallLog(const std::vector<std::string>& shortcutRoots);
 // records so far while the installation runs, all of them at its end, and before the root
 // the earlier installation's records that this one did not log again. The bytes go to a
 // temporary file beside path that is then moved over it, so that a process ended part-way
-// leaves the previous log or the new one, never half of one. False when the log could not
-// be written completely; path then keeps what it held.
+// leaves the previous log or the new one, never half of one; the bytes reach the disk
+// before the move, and the move is made on the disk before it returns. A log larger than
+// the uninstaller reads is written without the earlier records, or not at all (the new
+// records alone too large). False when the log could not be written completely; path then
+// keeps what it held.
 bool writeUninstallLog(const char* path);
+
+// A process ended part-way leaves the log of at most this long ago.
+constexpr unsigned long kLogRewritePeriodMs = 1000;
+
+// Rewrites the log in the install directory when kLogRewritePeriodMs have passed since it
+// was last written: called as the entries are replayed and as the links are made.
+void keepLogCurrent();
 
 // Counts an item that could not be installed and remembers the first one's path, for the
 // warning shown after the shortcut phase.

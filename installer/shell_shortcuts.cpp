@@ -8,6 +8,8 @@
 
 #include <cstring>
 
+#include "common/path_rule.h"
+#include "common/shell_roots.h"
 #include "installer/install_paths.h"
 #include "installer/install_records.h"
 #include "installer/installer_state.h"
@@ -59,20 +61,51 @@ bool expandShortcutLinkPath(const char* linkPath, std::string& expanded)
     return true;
 }
 
+// A shell folder that a user pointed at a drive's root or at a folder that holds Windows'
+// own would make the installer put its links, and the uninstaller later remove, among the
+// system's files: a link path whose macro names such a folder is not made.
+bool namesRefusedShellFolder(const char* linkPath, const std::vector<std::string>& systemFolders)
+{
+    unsigned used = linkPathFolders(linkPath);
+    for (int folder = 0; folder < kShellFolderCount; ++folder) {
+        if (!(used & (1u << folder))) continue;
+        std::string path = readShellFolder(shellFolderValueName(folder));
+        if (!path.empty() && !isAcceptableShortcutRoot(path, systemFolders)) return true;
+    }
+    return false;
+}
+
+// The folders whose links' folders the installer logs although it did not create them:
+// the shell folders its macros name and those the uninstaller accepts shortcuts in.
+std::vector<std::string> linkFolderRoots()
+{
+    std::vector<std::string> roots = shortcutFolders();
+    for (int folder = 0; folder < kShellFolderCount; ++folder) {
+        std::string path = readShellFolder(shellFolderValueName(folder));
+        if (!path.empty()) roots.push_back(path);
+    }
+    return roots;
+}
+
 }  // namespace
 
 void createShortcuts()
 {
     std::int32_t count = installerState.shortcutCount;
     if (count > wbformat::kMaxShortcuts) count = wbformat::kMaxShortcuts;
+    std::vector<std::string> systemFolders = count > 0 ? readSystemFolders() : std::vector<std::string>();
     for (std::int32_t i = 0; i < count; ++i) {
+        // The log on disk keeps up with the links too: a process ended during this phase
+        // leaves no link that nobody logged.
+        keepLogCurrent();
         const ShortcutRecord& shortcut = installerState.shortcuts[i];
         const char* linkPath = textOrEmpty(shortcut.linkPath);
         std::string expanded, target, workingDir;
         // A folder that could not be looked up leaves the path without its drive, and a
         // path beyond the limits cannot be walked or saved whole: such a link would land
         // somewhere the package never meant, so it is left out and reported instead.
-        if (!expandShortcutLinkPath(linkPath, expanded) || !isSavableLinkPath(expanded) ||
+        if (namesRefusedShellFolder(linkPath, systemFolders) || !expandShortcutLinkPath(linkPath, expanded) ||
+            !isSavableLinkPath(expanded) ||
             !expandPerUserText(textOrEmpty(shortcut.target), target) ||
             !expandPerUserText(textOrEmpty(shortcut.workingDir), workingDir)) {
             noteInstallFailure(linkPath);
@@ -97,12 +130,7 @@ bool expandLinkPath(const char* linkPath, std::string& expanded)
 
 std::vector<std::string> shortcutFolders()
 {
-    // One that cannot be read stays empty, which holds nothing.
-    std::vector<std::string> folders(kShellFolderCount);
-    for (int folder = 0; folder < kShellFolderCount; ++folder) {
-        folders[folder] = readShellFolder(shellFolderValueName(folder));
-    }
-    return folders;
+    return readShortcutRoots();
 }
 
 const char* localAppDataFolder()
@@ -177,30 +205,36 @@ void createLinkFolder(const char* linkPath)
     // component (a doubled separator) names no folder of its own.
     char root[4] = {linkPath[0], ':', '\\', '\0'};
     bool walking = _chdir(root) == 0;
+    bool createdLast = false;
 
     std::string component;
     std::size_t lastSeparator = 0;
     bool foundSeparator = false;
-    std::size_t length = std::strlen(linkPath);
-    for (std::size_t i = 3; i < length; ++i) {
-        char c = linkPath[i];
-        if (c == '\\' || c == '/') {
+    // Character by character: in a double-byte code page a second byte may be a backslash.
+    const std::string path = linkPath;
+    for (std::size_t i = 3; i < path.size(); i += characterLength(path, i)) {
+        if (isSeparatorAt(path, i)) {
             lastSeparator = i;
             foundSeparator = true;
-            if (walking && !component.empty()) {
-                _mkdir(component.c_str());
-                walking = _chdir(component.c_str()) == 0;
+            if (!component.empty()) {
+                createdLast = walking && _mkdir(component.c_str()) == 0;
+                walking = walking && _chdir(component.c_str()) == 0;
             }
             component.clear();
         } else {
-            component += c;
+            component.append(path, i, characterLength(path, i));
         }
     }
 
     // A link straight in a drive's root has no folder of its own to remove later: its
-    // folder record is empty.
-    std::string folder = foundSeparator ? std::string(linkPath, lastSeparator) : std::string();
-    logUninstallRecord(wbformat::kLogShortcutFolder, "", folder.c_str());
+    // folder record is empty. So is the record of a folder outside the install folder and
+    // the shell folders that was there before: it is not the installer's to remove.
+    std::string folder = foundSeparator ? path.substr(0, lastSeparator) : std::string();
+    std::string installRoot = installerState.installDir ? installerState.installDir : "";
+    bool ours = createdLast || (!installRoot.empty() && isPathAtOrBelow(folder, installRoot));
+    std::string logged = ours ? linkFolderToLog(folder, true, installRoot, {}) :
+                                linkFolderToLog(folder, false, installRoot, linkFolderRoots());
+    logUninstallRecord(wbformat::kLogShortcutFolder, "", logged.c_str());
 
     if (haveSaved) _chdir(saved);
 }

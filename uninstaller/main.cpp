@@ -7,6 +7,7 @@
 
 #include "common/dll_search.h"
 #include "common/package_format.h"
+#include "common/shell_roots.h"
 #include "common/uninstall_log.h"
 #include "uninstaller/elevation.h"
 #include "uninstaller/registration_lookup.h"
@@ -42,8 +43,10 @@ bool findOwnFiles()
     DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
     if (length == 0 || length >= sizeof path) return false;
     state.ownPath.assign(path, length);
-    state.ownFolder = folderOf(state.ownPath);
-    state.logPath = state.ownFolder + "\\" + wbformat::kUninstallLogName;
+    // In a drive's root the folder is "C:\", as the log's install root names it: "C:"
+    // alone would be the drive's current folder.
+    state.ownFolder = folderHolding(state.ownPath);
+    state.logPath = state.ownPath.substr(0, lastSeparator(state.ownPath) + 1) + wbformat::kUninstallLogName;
     return !state.ownFolder.empty();
 }
 
@@ -63,7 +66,8 @@ bool loadLog()
         return false;
     }
     // Whoever could write the log could otherwise make an elevated uninstaller delete
-    // anything: it may name only the folder it lies in, and shortcuts in the shell folders.
+    // anything: it may name only the folder it lies in, and shortcuts in the shell folders
+    // (links also elsewhere). The installer reads an earlier log with the same roots.
     state.shortcutRoots = readShortcutRoots();
     if (!checkLogScope(state.log, state.shortcutRoots, problem)) {
         state.log.clear();
@@ -119,6 +123,11 @@ void removeFiles()
             state.failures.push_back(file);
         }
     }
+    // An installer ended between writing its next log and moving it into place leaves
+    // this file, which would keep the folder for ever. It lies beside the log, in the
+    // folder the log was found in, so no link can lie on its way.
+    std::string pending = state.logPath + ".new";
+    if (!removeLoggedFile(pending)) state.failures.push_back(pending);
 }
 
 void removeFolders()

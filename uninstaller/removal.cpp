@@ -21,19 +21,6 @@ void addFolderValue(DWORD type, char* data, DWORD dataSize, std::vector<std::str
     if (length > 1 && length <= sizeof expanded) folders.push_back(expanded);
 }
 
-void collectFolder(HKEY root, const char* keyPath, const char* name, std::vector<std::string>& folders)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
-    char data[4096];
-    DWORD dataSize = sizeof data - 1;
-    DWORD type = 0;
-    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataSize) == ERROR_SUCCESS) {
-        addFolderValue(type, data, dataSize, folders);
-    }
-    RegCloseKey(key);
-}
-
 void collectFolders(HKEY root, const char* keyPath, std::vector<std::string>& folders)
 {
     HKEY key = nullptr;
@@ -81,22 +68,6 @@ std::vector<std::string> readShellFolders()
     collectFolders(HKEY_LOCAL_MACHINE, kShellFoldersKey, folders);
     collectFolders(HKEY_LOCAL_MACHINE, kUserShellFoldersKey, folders);
     return folders;
-}
-
-std::vector<std::string> readShortcutRoots()
-{
-    // The folders a link path's $D, $P, $S and $s name, and the same for all users, which
-    // an installer run for everyone may have used. Both keys: "User Shell Folders" holds
-    // what "Shell Folders" caches, and either may be missing.
-    static const char* const userNames[] = {"Desktop", "Programs", "Start Menu", "Startup"};
-    static const char* const commonNames[] = {"Common Desktop", "Common Programs", "Common Start Menu",
-                                              "Common Startup"};
-    std::vector<std::string> roots;
-    for (const char* keyPath : {kShellFoldersKey, kUserShellFoldersKey}) {
-        for (const char* name : userNames) collectFolder(HKEY_CURRENT_USER, keyPath, name, roots);
-        for (const char* name : commonNames) collectFolder(HKEY_LOCAL_MACHINE, keyPath, name, roots);
-    }
-    return roots;
 }
 
 bool removeLoggedFile(const std::string& path)

@@ -10,10 +10,6 @@
 // uninstaller never removes one, even an empty one that a record names.
 std::vector<std::string> readShellFolders();
 
-// The folders that shortcuts may lie in: the user's desktop, programs menu, start menu and
-// start-up folder, and the same four for all users, as the registry names them now.
-std::vector<std::string> readShortcutRoots();
-
 // Removes one file. True when it is gone afterwards, including when it was gone before.
 // A read-only file is ours to remove too.
 bool removeLoggedFile(const std::string& path);

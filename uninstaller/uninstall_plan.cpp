@@ -9,25 +9,25 @@ namespace {
 
 bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
-char lowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool isDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-// The form in which two paths are compared: lower-case ASCII, backslashes only, no
-// trailing separator (a drive root keeps its one).
+// The form in which two paths are compared: the path rule's, except that a drive root
+// keeps its separator ("C:" alone is the drive's current folder).
 std::string comparable(const std::string& path)
 {
-    std::string key = withoutTrailingSeparator(path);
-    for (char& c : key) c = isSeparator(c) ? '\\' : lowerAscii(c);
+    std::string kept = withoutTrailingSeparator(path);
+    std::string key = comparablePath(kept);
+    if (!kept.empty() && lastSeparator(kept) == kept.size() - 1) key += '\\';
     return key;
 }
 
+// Separators that are characters of their own: in a double-byte code page a character's
+// second byte may be a backslash.
 int depthOf(const std::string& key)
 {
-    return static_cast<int>(std::count(key.begin(), key.end(), '\\'));
+    int depth = 0;
+    for (std::size_t i = 0; i < key.size(); i += characterLength(key, i)) depth += key[i] == '\\';
+    return depth;
 }
 
 bool contains(const std::vector<std::string>& keys, const std::string& key)
@@ -40,7 +40,7 @@ bool contains(const std::vector<std::string>& keys, const std::string& key)
 std::string withoutTrailingSeparator(const std::string& path)
 {
     std::string result = path;
-    while (!result.empty() && isSeparator(result.back())) result.pop_back();
+    while (!result.empty() && lastSeparator(result) == result.size() - 1) result.pop_back();
     if (result.size() == 2 && isDriveLetter(result[0]) && result[1] == ':' && path.size() > 2) {
         result += path[2];
     }
@@ -74,7 +74,7 @@ bool isDriveRoot(const std::string& path)
 
 std::string folderOf(const std::string& path)
 {
-    std::size_t last = path.find_last_of("\\/");
+    std::size_t last = lastSeparator(path);
     if (last == std::string::npos) return std::string();
     return path.substr(0, last);
 }
@@ -85,9 +85,11 @@ RemovalPlan planRemoval(const std::vector<LogEntry>& entries,
 {
     RemovalPlan plan;
     std::string ownKey = comparable(ownFolder);
-    std::vector<std::string> ownFiles = {
-        comparable(ownFolder + "\\" + wbformat::kUninstallerName),
-        comparable(ownFolder + "\\" + wbformat::kUninstallLogName)};
+    // "C:\" already ends with its separator: "C:\\__uninst.dat" would be another text.
+    std::string inOwnFolder = ownFolder;
+    if (inOwnFolder.empty() || lastSeparator(inOwnFolder) != inOwnFolder.size() - 1) inOwnFolder += '\\';
+    std::vector<std::string> ownFiles = {comparable(inOwnFolder + wbformat::kUninstallerName),
+                                         comparable(inOwnFolder + wbformat::kUninstallLogName)};
     std::vector<std::string> protectedKeys;
     for (const std::string& folder : protectedFolders) {
         if (!folder.empty()) protectedKeys.push_back(comparable(folder));
@@ -186,9 +188,9 @@ std::vector<std::string> pathsBelow(const std::string& base, const std::string& 
 {
     std::vector<std::string> steps;
     std::string top = withoutTrailingSeparator(base), path = withoutTrailingSeparator(item);
-    if (path.size() <= top.size() || !isAtOrBelow(path, top)) return steps;
-    for (std::size_t i = top.size() + 1; i < path.size(); ++i) {
-        if (isSeparator(path[i])) steps.push_back(path.substr(0, i));
+    if (path.size() <= top.size() || !isPathAtOrBelow(path, top)) return steps;
+    for (std::size_t i = 0; i < path.size(); i += characterLength(path, i)) {
+        if (i > top.size() && isSeparator(path[i])) steps.push_back(path.substr(0, i));
     }
     steps.push_back(path);
     return steps;

@@ -18,18 +18,42 @@ namespace {
 
 const char kShellFoldersKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
-bool readShellFolderValue(const char* valueName, std::string& value)
+const char kUserShellFoldersKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+const char* const kFolderKeys[2] = {kShellFoldersKey, kUserShellFoldersKey};
+
+bool readFolderValue(const char* keyPath, const char* valueName, DWORD& type, std::string& value)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kShellFoldersKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    char buffer[32768] = {0};
-    DWORD size = sizeof buffer - 1;
-    DWORD type = 0;
-    LONG status = RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    std::vector<char> buffer(32768, '\0');
+    DWORD size = static_cast<DWORD>(buffer.size() - 1);
+    LONG status = RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
     RegCloseKey(key);
     if (status != ERROR_SUCCESS) return false;
-    value = buffer;
+    value = buffer.data();
     return true;
+}
+
+bool writeFolderValue(const char* keyPath, const char* valueName, DWORD type, const std::string& path)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, keyPath, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    LONG status = RegSetValueExA(key, valueName, 0, type, reinterpret_cast<const BYTE*>(path.c_str()),
+                                 static_cast<DWORD>(path.size() + 1));
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
+bool deleteFolderValue(const char* keyPath, const char* valueName)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return true;
+    LONG status = RegDeleteValueA(key, valueName);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
 }
 
 }  // namespace
@@ -38,40 +62,34 @@ const char* const kShellFolderValues[4] = {"Desktop", "Programs", "Start Menu", 
 
 ShellFoldersGuard::ShellFoldersGuard()
 {
-    for (int i = 0; i < 4; ++i) present[i] = readShellFolderValue(kShellFolderValues[i], saved[i]);
+    for (int k = 0; k < 2; ++k) {
+        for (int i = 0; i < 4; ++i) present[k][i] = readFolderValue(kFolderKeys[k], kShellFolderValues[i], type[k][i], saved[k][i]);
+    }
 }
 
 ShellFoldersGuard::~ShellFoldersGuard()
 {
-    for (int i = 0; i < 4; ++i) {
-        if (present[i]) {
-            setShellFolder(kShellFolderValues[i], saved[i]);
-        } else {
-            deleteShellFolder(kShellFolderValues[i]);
+    // "User Shell Folders" last: Wine may write "Shell Folders" from it meanwhile.
+    for (int k = 0; k < 2; ++k) {
+        for (int i = 0; i < 4; ++i) {
+            if (present[k][i]) {
+                writeFolderValue(kFolderKeys[k], kShellFolderValues[i], type[k][i], saved[k][i]);
+            } else {
+                deleteFolderValue(kFolderKeys[k], kShellFolderValues[i]);
+            }
         }
     }
 }
 
 bool setShellFolder(const char* valueName, const std::string& path)
 {
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, kShellFoldersKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS) {
-        return false;
-    }
-    LONG status = RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
-                                 static_cast<DWORD>(path.size() + 1));
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS;
+    return writeFolderValue(kUserShellFoldersKey, valueName, REG_EXPAND_SZ, path) &&
+           writeFolderValue(kShellFoldersKey, valueName, REG_SZ, path);
 }
 
 bool deleteShellFolder(const char* valueName)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kShellFoldersKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return true;
-    LONG status = RegDeleteValueA(key, valueName);
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+    return deleteFolderValue(kUserShellFoldersKey, valueName) && deleteFolderValue(kShellFoldersKey, valueName);
 }
 
 std::string freshTestFolder(const std::string& name)

@@ -16,15 +16,21 @@ namespace lnk {
 // The four values the installer's macros name, in the order $D, $P, $S, $s.
 extern const char* const kShellFolderValues[4];
 
-// Saves the Shell Folders values on construction and puts each back (or deletes it, when
-// it was absent) on destruction, so that tests sharing the prefix do not see each other's.
+// Saves the four values in "Shell Folders" and in "User Shell Folders" on construction and
+// puts each back (or deletes it, when it was absent) on destruction, so that tests sharing
+// the prefix do not see each other's.
 struct ShellFoldersGuard {
-    bool present[4] = {};
-    std::string saved[4];
+    bool present[2][4] = {};
+    DWORD type[2][4] = {};
+    std::string saved[2][4];
     ShellFoldersGuard();
     ~ShellFoldersGuard();
 };
 
+// Sets (or deletes) a value in both keys, as Windows keeps them: the installer's macros read
+// "Shell Folders", the shell's SHGetFolderPathA (by which installer and uninstaller take their
+// shortcut roots) reads "User Shell Folders", and Wine's shell writes the first afresh from
+// the second whenever a program asks it for a folder.
 bool setShellFolder(const char* valueName, const std::string& path);
 bool deleteShellFolder(const char* valueName);
 

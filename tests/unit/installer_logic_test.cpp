@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "common/path_rule.h"
 #include "common/uninstall_log.h"
 #include "installer/install_paths.h"
 #include "installer/progress.h"
@@ -115,12 +116,28 @@ TEST(InstallWalk, StepsAndTheFolderReached)
         // Only a letter and a colon is a drive; another name with a colon is a folder name,
         // which Windows then refuses to make.
         {"C:\\a\\ab:\\b", "[C:\\]a|ab:|b|", "C:\\a\\ab:\\b\\"},
+        // Windows makes a folder without its trailing blanks and dots, and "..." as none:
+        // the walk, and so the log and the registration, name the folder it made.
+        {"C:\\My Apps \\Tool", "[C:\\]My Apps|Tool|", "C:\\My Apps\\Tool\\"},
+        {"C:\\Apps\\Tool .\\", "[C:\\]Apps|Tool|", "C:\\Apps\\Tool\\"},
+        {"C:\\Apps\\...\\Tool", "[C:\\]Apps|Tool|", "C:\\Apps\\Tool\\"},
+        {"C:\\. a.\\b", "[C:\\]. a|b|", "C:\\. a\\b\\"},
     };
     for (const Row& row : rows) {
         InstallWalk walk = planInstallWalk(row.fullDir);
         EXPECT_EQ(stepsText(walk), row.steps) << row.fullDir;
         EXPECT_EQ(walk.reached, row.reached) << row.fullDir;
     }
+
+    // In code page 932 the second byte of a character may be a backslash (ソ is 83 5C):
+    // C:\ソフト\表 is two folders, not four.
+    setPathCodePage(932);
+    InstallWalk walk = planInstallWalk("C:\\\x83\x5C\x83\x74\x83\x67\\\x95\x5C");
+    EXPECT_EQ(stepsText(walk), "[C:\\]\x83\x5C\x83\x74\x83\x67|\x95\x5C|");
+    EXPECT_EQ(walk.reached, "C:\\\x83\x5C\x83\x74\x83\x67\\\x95\x5C\\");
+    walk = planInstallWalk("\\\\s\x83\x5C\\h\\x");
+    EXPECT_EQ(stepsText(walk), "[\\\\s\x83\x5C\\h\\]x|");
+    setPathCodePage(0);
 }
 
 TEST(PerUserPrefix, OnlyALeadingMacroBeforeABackslashOrTheEndIsTheUsersFolder)
@@ -149,6 +166,14 @@ TEST(RunningPath, LeavingDropsTheLastComponent)
     EXPECT_EQ(path, "");
     leaveRunningPath(path);
     EXPECT_EQ(path, "");
+    // 表 (95 5C) ends in a backslash byte that is no separator.
+    setPathCodePage(932);
+    path = "C:\\A\\\x95\x5C\\d\x95\x5C\\";
+    leaveRunningPath(path);
+    EXPECT_EQ(path, "C:\\A\\\x95\x5C\\");
+    leaveRunningPath(path);
+    EXPECT_EQ(path, "C:\\A\\");
+    setPathCodePage(0);
 }
 
 }  // namespace

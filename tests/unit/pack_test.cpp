@@ -687,6 +687,90 @@ TEST_F(Refusal, NamesThatAreNotOneSafeComponent)
     EXPECT_EQ(refuse(package), "entry name \"D\" at the top level: another entry there has the same name, ignoring case");
 }
 
+// What the installer would log must be what the uninstaller reads: install folders whose
+// parts Windows would rename or open as devices, link paths with "." or ".." parts, and
+// links outside the usual folders that are no links by name, are refused. In code page 932
+// a character's second byte may be "\\" or "|": names and folders are judged by characters.
+TEST_F(Refusal, InstallFoldersAndLinksTheUninstallerCouldNotRemove)
+{
+    const struct {
+        const char* installDir;
+        const char* link;
+        const char* refusal;
+    } rows[] = {
+        {"C:\\My Apps \\Tool", "$D\\a.lnk",
+         "install directory \"C:\\My Apps \\Tool\": its part \"My Apps \" ends in a blank or a dot, which Windows "
+         "drops when it creates the folder; write it as \"My Apps\""},
+        {"C:\\Apps\\Tool.", "$D\\a.lnk",
+         "install directory \"C:\\Apps\\Tool.\": its part \"Tool.\" ends in a blank or a dot, which Windows drops "
+         "when it creates the folder; write it as \"Tool\""},
+        {"C:\\Apps\\...\\Tool", "$D\\a.lnk",
+         "install directory \"C:\\Apps\\...\\Tool\": its part \"...\" ends in a blank or a dot, which Windows "
+         "drops when it creates the folder; write it as \"\""},
+        {"C:\\Apps\\nul\\Tool", "$D\\a.lnk",
+         "install directory \"C:\\Apps\\nul\\Tool\" names a device, which Windows opens in place of a folder"},
+        {"C:CON", "$D\\a.lnk", "install directory \"C:CON\" names a device, which Windows opens in place of a folder"},
+        {"C:\\A", "$D\\..\\a.lnk",
+         "shortcut 1 link \"$D\\..\\a.lnk\" holds a path with a `.' or `..' part, which the uninstaller refuses"},
+        {"C:\\A", "C:\\A\\.\\a.lnk",
+         "shortcut 1 link \"C:\\A\\.\\a.lnk\" holds a path with a `.' or `..' part, which the uninstaller refuses"},
+        // Judged as the installer expands it: "$." is dropped, leaving "..".
+        {"C:\\A", "$D\\.$..\\a.lnk",
+         "shortcut 1 link \"$D\\.$..\\a.lnk\" holds a path with a `.' or `..' part, which the uninstaller refuses"},
+        {"C:\\A", "D:\\Links\\App.url",
+         "shortcut 1 link \"D:\\Links\\App.url\" lies outside the shell folders ($D, $P, $S, $s) and the install "
+         "folder and does not end in .lnk; the uninstaller removes only links there"},
+        {"C:\\A", "$D\\a.lnk", ""},
+        {"C:\\A", "C:\\A\\Sub\\Remove", ""},
+        {"C:\\A", "D:\\Links\\App.LNK", ""},
+        {"C:\\A", "C:\\App.lnk", ""},
+        {"C:\\A\\..\\B", "$D\\a.lnk", ""},
+        {"C:\\", "$D\\a.lnk", ""},
+        {"D:", "$D\\a.lnk", ""},
+    };
+    for (const auto& row : rows) {
+        PackageSpec package = smallSpec();
+        package.header.installDir = row.installDir;
+        package.shortcuts[0].linkPath = row.link;
+        if (*row.refusal) {
+            EXPECT_EQ(refuse(package), row.refusal) << row.installDir << " " << row.link;
+            continue;
+        }
+        std::string error;
+        EXPECT_TRUE(buildInstaller(package, makeStub(), dir / "ok.exe", error)) << row.link << ": " << error;
+    }
+
+    // Code page 932: ソフト.txt, 表, 能, 十, ポスター.txt and C:\ソフト (second bytes 5C and 7C).
+    PackageSpec package = smallSpec();
+    package.codePage = 932;
+    package.header.installDir = "C:\\\x83\x5C\x83\x74\x83\x67";
+    package.shortcuts[0].linkPath = "$D\\\x83\x5C.lnk";
+    package.entries = {enterDirEntry("\x95\x5C"), memoryFileEntry("\x83\x5C\x83\x74\x83\x67.txt", "1"),
+                       memoryFileEntry("\x94\x5C", "2"), memoryFileEntry("\x8F\x5C", "3"), leaveDirEntry(),
+                       memoryFileEntry("\x83\x7C\x83\x58\x83\x5E\x81\x5B.txt", "4")};
+    std::string error;
+    EXPECT_TRUE(buildInstaller(package, makeStub(), dir / "ok.exe", error)) << error;
+    // A single-byte backslash or bar is still refused, and named as the character it is.
+    package.entries[1].name = "\x83\x5C\\x.txt";
+    EXPECT_EQ(refuse(package), "unsafe entry name \"\xE3\x82\xBD\\x.txt\" in \xE8\xA1\xA8: " + std::string(kRule));
+
+    // The uninstaller reads no log over 64 MiB; a package whose log could be larger is refused.
+    package = smallSpec();
+    package.entries.clear();
+    const std::string longName(2500, 'n');
+    for (int i = 0; i < 20; ++i) package.entries.push_back(enterDirEntry(longName));
+    for (int i = 0; i < 1400; ++i) package.entries.push_back(memoryFileEntry("f" + std::to_string(i), ""));
+    for (int i = 0; i < 20; ++i) package.entries.push_back(leaveDirEntry());
+    EXPECT_EQ(refuse(package), "the uninstall log of this package could take " +
+                                   std::to_string(uninstallLogBound(package)) +
+                                   " bytes; the uninstaller reads at most 67108864, so the package could not be "
+                                   "removed: shorten its paths or split it");
+    EXPECT_GT(uninstallLogBound(package), 67108864u);
+    package.entries.erase(package.entries.begin() + 20 + 1300, package.entries.begin() + 20 + 1400);
+    EXPECT_LT(uninstallLogBound(package), 67108864u);
+    EXPECT_TRUE(buildInstaller(package, makeStub(), dir / "ok.exe", error)) << error;
+}
+
 TEST_F(Refusal, UnbalancedDirectories)
 {
     PackageSpec package = smallSpec();

@@ -15,9 +15,9 @@ if(WIN32)
 
   wb_add_test(shortcuts_test
     SOURCES ${CMAKE_SOURCE_DIR}/tests/unit/shortcuts_test.cpp ${WB_SHORTCUT_TEST_SOURCES}
-    LIBS wb_installer_core wb_ui_driver wbpack ole32 uuid)
+    LIBS wb_installer_core wb_shell_roots wb_ui_driver wbpack ole32 uuid)
 
   wb_add_test(licence_window_test
     SOURCES ${CMAKE_SOURCE_DIR}/tests/unit/shortcuts_licence_window_test.cpp ${WB_SHORTCUT_TEST_SOURCES}
-    LIBS wb_installer_core ole32 uuid)
+    LIBS wb_installer_core wb_shell_roots ole32 uuid)
 endif()

@@ -147,8 +147,9 @@ TEST_F(ShortcutsTest, FolderWalkCreatesMissingFoldersAndComesBack)
 
 // A folder that cannot be entered ends the walk there: going on would create the rest of
 // the path one level too high, or below whatever folder the walk stands in, where nothing
-// records it. The folder record still names the link's folder, and the save that follows
-// fails without leaving a file.
+// records it. The save that follows fails without leaving a file. Outside the install
+// folder and the shell folders, the link's folder is logged only when the walk made it:
+// one that was there before is not the installer's to remove.
 TEST_F(ShortcutsTest, FolderWalkStopsAtAFolderItCannotEnter)
 {
     std::string links = base + "\\Links";
@@ -168,9 +169,37 @@ TEST_F(ShortcutsTest, FolderWalkStopsAtAFolderItCannotEnter)
     EXPECT_EQ(lnk::folderNames(base), (std::vector<std::string>{"Doubled", "Links"}));
     EXPECT_EQ(currentDirectory(), base);
 
-    EXPECT_EQ(pushedRecords(), (std::vector<lnk::UninstallRecord>{{4, links + "\\blocked\\Sub\\Deeper"},
-                                                                  {4, "R:\\Elsewhere\\Sub"},
-                                                                  {4, base + "\\\\Doubled"}}));
+    EXPECT_EQ(pushedRecords(), (std::vector<lnk::UninstallRecord>{{4, ""}, {4, ""}, {4, base + "\\\\Doubled"}}));
+
+    // Made before, it is not logged; in a shell folder it is, made or not.
+    createLinkFolder((base + "\\Doubled\\App.lnk").c_str());
+    setFolders(base);
+    createLinkFolder((base + "\\Desktop\\App.lnk").c_str());
+    EXPECT_EQ(pushedRecords().size(), 5u);
+    EXPECT_EQ(pushedRecords()[3], (lnk::UninstallRecord{4, ""}));
+    EXPECT_EQ(pushedRecords()[4], (lnk::UninstallRecord{4, base + "\\Desktop"}));
+}
+
+// A user can point their own shell folders anywhere; a link is not put, and later removed,
+// among the system's files because a folder was moved to a drive's root or to Windows'.
+TEST_F(ShortcutsTest, AShellFolderAtADriveRootOrHoldingWindowsMakesNoLink)
+{
+    setFolders(base);
+    ASSERT_EQ(_mkdir((base + "\\Start Menu").c_str()), 0);
+    ASSERT_TRUE(lnk::setShellFolder("Desktop", "C:\\"));
+    ASSERT_TRUE(lnk::setShellFolder("Programs", "c:\\WINDOWS"));
+    addShortcut("$D\\WbRootLink.lnk", "C:\\App\\vmkick.exe");
+    addShortcut("$P\\WbRootLink.lnk", "C:\\App\\vmkick.exe");
+    addShortcut("$S\\Fine.lnk", "C:\\App\\vmkick.exe");
+
+    createShortcuts();
+
+    EXPECT_EQ(installerState.failedCount, 2u);
+    EXPECT_STREQ(installerState.firstFailedPath, "$D\\WbRootLink.lnk");
+    EXPECT_EQ(pushedRecords(), (std::vector<lnk::UninstallRecord>{{4, base + "\\Start Menu"},
+                                                                  {0, base + "\\Start Menu\\Fine.lnk"}}));
+    EXPECT_FALSE(lnk::fileExists("C:\\WbRootLink.lnk"));
+    EXPECT_FALSE(lnk::fileExists("C:\\windows\\WbRootLink.lnk"));
 }
 
 TEST_F(ShortcutsTest, LinkInADriveRootLogsAnEmptyFolder)
@@ -201,7 +230,8 @@ TEST_F(ShortcutsTest, SixShortcutsPushTwelveRecordsFolderThenFile)
         {4, base + "\\Start Menu"}, {0, base + "\\Start Menu\\Three.lnk"},
         {4, base + "\\Startup"}, {0, base + "\\Startup\\Four.lnk"},
         {4, base + "\\Programs\\Group"}, {0, base + "\\Programs\\Group\\Five.lnk"},
-        {4, base}, {0, base + "\\Six.lnk"}};
+        // A folder elsewhere that was there before is not the installer's to remove.
+        {4, ""}, {0, base + "\\Six.lnk"}};
     EXPECT_EQ(pushedRecords(), expected);
     for (size_t i = 1; i < expected.size(); i += 2) EXPECT_TRUE(lnk::fileExists(expected[i].path)) << expected[i].path;
     EXPECT_EQ(installerState.failedCount, 0u);
@@ -232,7 +262,7 @@ TEST_F(ShortcutsTest, UnusableLinkPathsAreLeftOutAndReported)
     addShortcut(fits.c_str(), "C:\\App\\vmkick.exe");
     createShortcuts();
 
-    EXPECT_EQ(pushedRecords(), (std::vector<lnk::UninstallRecord>{{4, base}, {0, fits}}));
+    EXPECT_EQ(pushedRecords(), (std::vector<lnk::UninstallRecord>{{4, ""}, {0, fits}}));
     EXPECT_TRUE(lnk::fileExists(fits));
     EXPECT_EQ(installerState.failedCount, 4u);
     ASSERT_NE(installerState.firstFailedPath, nullptr);

@@ -169,16 +169,24 @@ TEST(UninstallLogScope, OnlyTheInstallFolderAndShortcutsInTheShellFoldersMayBeNa
         {{{1, "C:\\P"}, {3, "C:\\P\\Hello\\"}}, "names `C:\\P" + outside},
         {{{0, "C:\\Home\\Desktop"}, {3, "C:\\P\\Hello\\"}}, "names `C:\\Home\\Desktop" + outside + noShell},
         {{{4, "C:\\Home"}, {3, "C:\\P\\Hello\\"}}, "names `C:\\Home" + outside + noShell},
-        {{{0, "X:\\App.lnk"}, {4, ""}, {3, "C:\\P\\Hello\\"}}, "names `X:\\App.lnk" + outside + noShell},
-        {{{4, ""}, {3, "C:\\P\\Hello\\"}}, "names `" + outside + noShell},
+        // A link may lie anywhere, and so may the folder logged right after it, its own;
+        // any other file or folder there may not.
+        {{{0, "X:\\App.lnk"}, {4, ""}, {3, "C:\\P\\Hello\\"}}, ""},
+        {{{4, ""}, {3, "C:\\P\\Hello\\"}}, ""},
+        {{{0, "D:\\Links\\App.LNK"}, {4, "d:/links/"}, {3, "C:\\P\\Hello\\"}}, ""},
+        {{{0, "D:\\Links\\App.txt"}, {4, "D:\\Links"}, {3, "C:\\P\\Hello\\"}},
+         "names `D:\\Links\\App.txt" + outside + noShell},
+        {{{0, "D:\\Links\\App.lnk"}, {4, "D:\\Other"}, {3, "C:\\P\\Hello\\"}}, "names `D:\\Other" + outside + noShell},
+        {{{4, "D:\\Links"}, {0, "D:\\Links\\App.lnk"}, {3, "C:\\P\\Hello\\"}}, "names `D:\\Links" + outside + noShell},
+        {{{0, "D:\\Links\\.lnk"}, {3, "C:\\P\\Hello\\"}}, "names `D:\\Links\\.lnk" + outside + noShell},
     };
     for (const auto& row : table) EXPECT_EQ(scopeProblem(row.first), row.second) << row.second;
 
     // Without shell folders, shortcuts outside the install folder are refused too.
     std::vector<LogEntry> entries;
     std::string problem;
-    EXPECT_FALSE(parseUninstallLog(record(0, "C:\\Home\\Desktop\\H.lnk") + record(3, "C:\\P\\"), {}, entries, problem));
-    EXPECT_EQ(problem, "names `C:\\Home\\Desktop\\H.lnk', which is outside the install folder `C:\\P\\'");
+    EXPECT_FALSE(parseUninstallLog(record(0, "C:\\Home\\Desktop\\H.url") + record(3, "C:\\P\\"), {}, entries, problem));
+    EXPECT_EQ(problem, "names `C:\\Home\\Desktop\\H.url', which is outside the install folder `C:\\P\\'");
     EXPECT_TRUE(entries.empty());
     EXPECT_TRUE(parseUninstallLog(kWorkedExample, {}, entries, problem)) << problem;
     EXPECT_EQ(entries.size(), 4u);
@@ -189,6 +197,10 @@ TEST(UninstallLogScope, OnlyTheInstallFolderAndShortcutsInTheShellFoldersMayBeNa
     EXPECT_EQ(logScopeOf({4, "C:\\S\\Programs"}, "C:\\I\\", roots), "C:\\S\\Programs");
     EXPECT_EQ(logScopeOf({1, "C:\\I\\d"}, "C:\\I\\", roots), "C:\\I\\");
     EXPECT_EQ(logScopeOf({1, "C:\\S\\d"}, "C:\\I\\", roots), "");
+    // A link elsewhere, from its drive's or share's root.
+    EXPECT_EQ(logScopeOf({0, "D:\\L\\x.lnk"}, "C:\\I\\", roots), "D:\\");
+    EXPECT_EQ(logScopeOf({4, "\\\\srv\\sh\\L"}, "C:\\I\\", roots), "\\\\srv\\sh");
+    EXPECT_EQ(logScopeOf({0, "D:\\L\\x.txt"}, "C:\\I\\", roots), "");
 }
 
 // ---- The removal plan ------------------------------------------------------------------
@@ -272,6 +284,17 @@ TEST(UninstallPlan, ShellFoldersAndDriveRootsAreNeverRemoved)
     EXPECT_EQ(plan.folders, (std::vector<std::string>{"\\\\server\\share\\Group"}));
     EXPECT_EQ(plan.installRoot, "C:\\");
     EXPECT_FALSE(plan.removeOwnFolder);
+
+    // Installed into a drive's root, the uninstaller lies there too: its folder is that
+    // root, and its own program and log are left to its clean-up copy.
+    const std::string ownFolder = folderHolding("D:\\__uninst.exe");
+    EXPECT_EQ(ownFolder, "D:\\");
+    EXPECT_TRUE(samePath(ownFolder, "d:/"));
+    plan = planRemoval(entriesOf({{0, "D:\\__uninst.dat"}, {0, "D:\\App.exe"}, {1, "D:\\lib"}, {3, "D:\\"}}),
+                       {}, ownFolder);
+    EXPECT_EQ(plan.files, (std::vector<std::string>{"D:\\App.exe"}));
+    EXPECT_EQ(plan.folders, (std::vector<std::string>{"D:\\lib"}));
+    EXPECT_FALSE(plan.removeOwnFolder);
 }
 
 TEST(UninstallPlan, AFolderOrFileNamedTwiceIsHandledOnce)
@@ -282,6 +305,8 @@ TEST(UninstallPlan, AFolderOrFileNamedTwiceIsHandledOnce)
     EXPECT_EQ(plan.files, (std::vector<std::string>{"C:\\A\\x"}));
     EXPECT_EQ(plan.folders, (std::vector<std::string>{"C:\\A\\d", "C:\\A"}));
 }
+
+Records recordsOf(const std::vector<LogEntry>& entries);
 
 TEST(UninstallPaths, ComparisonRootsAndParents)
 {
@@ -310,6 +335,23 @@ TEST(UninstallPaths, ComparisonRootsAndParents)
     EXPECT_EQ(pathsBelow("C:\\", "C:\\x\\y"), (Steps{"C:\\x", "C:\\x\\y"}));
     EXPECT_EQ(pathsBelow("C:\\P\\App", "C:\\P\\App"), Steps{});
     EXPECT_EQ(pathsBelow("C:\\P\\App", "C:\\P\\Apple\\x"), Steps{});
+
+    // In code page 932 a second byte is neither a separator nor a letter to fold: ヂ (83 61)
+    // is not ア (83 41), and ソ (83 5C) is one name, not a folder and a separator. In 1252
+    // the same bytes are letters.
+    setPathCodePage(932);
+    EXPECT_FALSE(isPathAtOrBelow("C:\\\x83\x61\\x.txt", "C:\\\x83\x41"));
+    EXPECT_FALSE(samePath("C:\\\x83\x61", "C:\\\x83\x41"));
+    EXPECT_EQ(withoutTrailingSeparator("C:\\\x83\x5C"), "C:\\\x83\x5C");
+    EXPECT_EQ(folderOf("C:\\\x83\x5C\\x"), "C:\\\x83\x5C");
+    EXPECT_EQ(pathsBelow("C:\\A", "C:\\A\\\x83\x5C\\x"), (Steps{"C:\\A\\\x83\x5C", "C:\\A\\\x83\x5C\\x"}));
+    EXPECT_EQ(recordsOf(mergedUninstallLog(entriesOf({{0, "C:\\A\\\x83\x41.txt"}, {3, "C:\\A\\"}}),
+                                           entriesOf({{0, "C:\\A\\\x83\x61.txt"}}))),
+              (Records{{0, "C:\\A\\\x83\x41.txt"}, {0, "C:\\A\\\x83\x61.txt"}, {3, "C:\\A\\"}}));
+    setPathCodePage(1252);
+    EXPECT_TRUE(isPathAtOrBelow("C:\\\x83\x61\\x.txt", "C:\\\x83\x41"));
+    EXPECT_EQ(withoutTrailingSeparator("C:\\\x83\x5C"), "C:\\\x83");
+    setPathCodePage(0);
 }
 
 // ---- An update's log: the earlier installation's records carried over -----------------

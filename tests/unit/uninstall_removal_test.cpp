@@ -2,6 +2,7 @@
 // too), a file already gone is no failure, a file held open is one; a folder goes only when
 // empty, and a folder kept for the user's files is no failure; the log is read whole; the
 // shell folders include what the registry names. Folders below C:\wbtest\uninstall_removal.
+#include "common/shell_roots.h"
 #include "uninstaller/removal.h"
 #include "uninstaller/uninstall_plan.h"
 

@@ -79,6 +79,10 @@ struct BuildProgress {
 // in one directory that differ only in case, since either would lose a file on install.
 bool checkPackageSpec(const PackageSpec& package, std::string& error);
 
+// The most bytes the installer's uninstall log of this package can take: checkPackageSpec
+// refuses a package whose log could be larger than the uninstaller reads.
+std::uint64_t uninstallLogBound(const PackageSpec& package);
+
 // A per-user package: its install directory begins with $L and a backslash (the user's
 // local application data folder).
 bool isPerUserPackage(const PackageSpec& package);

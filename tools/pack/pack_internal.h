@@ -92,6 +92,11 @@ void releasePackageStream(PackageWriter& writer);
 FILE* openSourceFile(const std::string& path, std::uint64_t& device, std::uint64_t& inode, std::uint64_t& size,
                      std::string& error);
 
+// True when a link path lies below one of the shell folders its leading macro names
+// ($D, $P, $S, $s) or below the install directory: where the installer's shortcuts
+// normally go. Shared by the build's checks and its warnings.
+bool linkInNamedFolders(const std::string& linkPath, const std::string& installDir);
+
 // Why an entry name was refused, shared by build and verify.
 constexpr char kUnsafeNameRule[] =
     "a name must be a single path component (no \\ / or :), not a device name such as CON, NUL, COM1 or LPT1, "

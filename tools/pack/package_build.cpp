@@ -1,6 +1,7 @@
 // Checking a package against the format's rules, patching the stub, and writing the
 // installer file so that it appears only when it is complete.
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -12,6 +13,8 @@
 #endif
 
 #include "common/package_format.h"
+#include "common/path_rule.h"
+#include "common/uninstall_log.h"
 #include "tools/pack/pack_internal.h"
 
 namespace fs = std::filesystem;
@@ -82,11 +85,14 @@ static bool checkEntryName(const std::string& name, const std::string& dirPath, 
         error = shown + " is " + std::to_string(name.size()) + " bytes; a package string holds at most 65535";
         return false;
     }
-    if (!wbformat::isSafeEntryName(name.data(), name.size())) {
+    // Judged by characters: in a double-byte code page a character's second byte may be
+    // "\" or "|".
+    std::string view = singleByteView(name);
+    if (!wbformat::isSafeEntryName(view.data(), view.size())) {
         error = "unsafe " + shown + ": " + kUnsafeNameRule;
         return false;
     }
-    if (!windowsAcceptsName(name)) {
+    if (!windowsAcceptsName(view)) {
         error = shown + ": " + kWindowsNameRule;
         return false;
     }
@@ -124,9 +130,129 @@ static bool checkRunCommand(const std::string& command, std::string& error)
     return true;
 }
 
+// ---- Paths the uninstall log will hold ------------------------------------------------
+
+// A shell folder macro at the start of a link path stands for a folder of at most this
+// many characters (the shell's folders are no longer than MAX_PATH); so does $L, and the
+// current folder a relative install directory is taken from.
+constexpr std::size_t kFolderBound = 260;
+const char kShellStandIn[] = "C:\\ShellFolder";
+const char kLocalStandIn[] = "C:\\LocalAppData";
+
+// The link path as the installer expands it, with a full path of its kind for each shell
+// folder macro and for a leading $L, so that the log's rules can judge the result. The
+// installer's expansion, byte for byte: a "$" before another letter is dropped with it, the
+// byte after a macro is copied as it is, a "$" at the end ends the path.
+static std::string linkStandIn(const std::string& linkPath)
+{
+    std::string text = linkPath, out;
+    if (wbformat::beginsWithPerUserMacro(text.c_str())) {
+        out = kLocalStandIn;
+        text = text.substr(2);
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '$') {
+            out += text[i];
+            continue;
+        }
+        if (i + 1 >= text.size()) break;
+        if (std::strchr("DPSs", text[i + 1]) && text[i + 1] != '\0') out += kShellStandIn;
+        i += 2;
+        if (i >= text.size()) break;
+        out += text[i];
+    }
+    return out;
+}
+
+bool linkInNamedFolders(const std::string& linkPath, const std::string& installDir)
+{
+    std::string link = linkStandIn(linkPath);
+    if (isPathAtOrBelow(link, kShellStandIn) && !isSamePath(link, kShellStandIn)) return true;
+    // The install directory's own "$" are its characters; only a leading $L is expanded.
+    std::string dir = installDir;
+    if (wbformat::beginsWithPerUserMacro(dir.c_str())) dir = kLocalStandIn + dir.substr(2);
+    if (!isFullPath(dir)) return false;
+    return isPathAtOrBelow(link, dir) && !isSamePath(link, dir);
+}
+
+// The uninstaller refuses a log that names such a path, and with it everything the log
+// names: the package could never be removed.
+static bool checkLinkPath(const std::string& linkPath, const std::string& installDir, const std::string& label,
+                          std::string& error)
+{
+    std::string link = linkStandIn(linkPath);
+    std::string problem = logPathProblem(wbformat::kLogFile, isFullPath(link) ? link : "C:\\" + link);
+    if (!problem.empty()) {
+        error = label + " \"" + printable(linkPath) + "\" " + problem.substr(0, problem.find(": `")) +
+                ", which the uninstaller refuses";
+        return false;
+    }
+    // A link path that is not a full path is never made, and so never logged.
+    if (isFullPath(link) && !linkInNamedFolders(linkPath, installDir) && !isLinkFile(link)) {
+        error = label + " \"" + printable(linkPath) + "\" lies outside the shell folders ($D, $P, $S, $s) and the "
+                "install folder and does not end in .lnk; the uninstaller removes only links there";
+        return false;
+    }
+    return true;
+}
+
+// Windows drops a part's trailing blanks and dots when it makes the folder, so the folder
+// made would not be the one the package names.
+static bool checkInstallDirParts(const std::string& installDir, std::string& error)
+{
+    // The uninstaller refuses a log whose install folder is a device or reached unparsed.
+    auto slash = [&](std::size_t i) { return installDir[i] == '\\' || installDir[i] == '/'; };
+    bool unparsed = installDir.size() >= 4 && slash(0) && slash(1) && (installDir[2] == '?' || installDir[2] == '.') &&
+                    slash(3);
+    // "C:CON" is the device too, whatever the drive's current folder.
+    bool driveRelative = installDir.size() >= 2 && installDir[1] == ':';
+    if (!firstDevicePart(driveRelative ? installDir.substr(2) : installDir).empty() || unparsed) {
+        error = "install directory \"" + printable(installDir) + "\" names a device, which Windows opens in place of "
+                "a folder";
+        return false;
+    }
+    std::string part = firstTrimmedPart(installDir);
+    if (part.empty()) return true;
+    error = "install directory \"" + printable(installDir) + "\": its part \"" + printable(part) +
+            "\" ends in a blank or a dot, which Windows drops when it creates the folder; write it as \"" +
+            printable(trimmedPart(part)) + "\"";
+    return false;
+}
+
+std::uint64_t uninstallLogBound(const PackageSpec& package)
+{
+    const std::string& dir = package.header.installDir;
+    std::uint64_t root = dir.size() + 1;
+    if (wbformat::beginsWithPerUserMacro(dir.c_str()) || !isFullPath(dir)) root += kFolderBound;
+    std::uint64_t size = 3 + root;
+    std::vector<std::uint64_t> depth(1, 0);   // the running path's length below the root
+    for (const PackEntry& e : package.entries) {
+        if (e.kind == kEntryLeaveDir) {
+            if (depth.size() > 1) depth.pop_back();
+            continue;
+        }
+        if (e.kind == kEntryEnterDir) {
+            size += 3 + root + depth.back() + e.name.size();
+            depth.push_back(depth.back() + e.name.size() + 1);
+        } else if (e.name != wbformat::kUninstallerName) {
+            size += 3 + root + depth.back() + e.name.size();
+        }
+    }
+    // Each link logs its file and its folder; every macro in it may grow by a folder.
+    for (const ShortcutSpec& s : package.shortcuts) {
+        std::uint64_t macros = std::count(s.linkPath.begin(), s.linkPath.end(), '$');
+        std::uint64_t expanded = std::min<std::uint64_t>(s.linkPath.size() + macros * kFolderBound, 4095);
+        size += 2 * (3 + expanded);
+    }
+    return size;
+}
+
 bool checkPackageSpec(const PackageSpec& package, std::string& error)
 {
     const PackageHeader& h = package.header;
+    // Paths and names are walked in the package's code page, whose characters may have a
+    // backslash as their second byte.
+    setPathCodePage(package.codePage);
     if (!checkCountedString(h.productName, "product name", error) ||
         !checkCountedString(h.installDir, "install directory", error) ||
         !checkCountedString(h.runCommand, "run command", error) ||
@@ -139,6 +265,8 @@ bool checkPackageSpec(const PackageSpec& package, std::string& error)
         error = std::to_string(package.shortcuts.size()) + " shortcuts; a package holds at most 256";
         return false;
     }
+    // A per-user package's own rules first: they say more about its links than the log's.
+    if (!checkPerUserPackage(package, error)) return false;
     for (std::size_t i = 0; i < package.shortcuts.size(); ++i) {
         const ShortcutSpec& s = package.shortcuts[i];
         std::string label = "shortcut " + std::to_string(i + 1) + " ";
@@ -146,9 +274,11 @@ bool checkPackageSpec(const PackageSpec& package, std::string& error)
             !checkCountedString(s.target, label + "target", error) ||
             !checkCountedString(s.workingDir, label + "working directory", error) ||
             !checkCountedString(s.arguments, label + "arguments", error) ||
-            !checkCountedString(s.description, label + "description", error))
+            !checkCountedString(s.description, label + "description", error) ||
+            !checkLinkPath(s.linkPath, h.installDir, label + "link", error))
             return false;
     }
+    if (!checkInstallDirParts(h.installDir, error)) return false;
 
     std::vector<std::string> dirPaths(1);          // the path of each open directory
     std::vector<std::set<std::string>> namesSeen(1);
@@ -185,6 +315,13 @@ bool checkPackageSpec(const PackageSpec& package, std::string& error)
     }
     if (total > 0xFFFFFFFFu) {
         error = "the files add up to " + std::to_string(total) + " bytes; a package holds at most 4294967295";
+        return false;
+    }
+    std::uint64_t logSize = uninstallLogBound(package);
+    if (logSize > kMaxUninstallLogSize) {
+        error = "the uninstall log of this package could take " + std::to_string(logSize) +
+                " bytes; the uninstaller reads at most " + std::to_string(kMaxUninstallLogSize) +
+                ", so the package could not be removed: shorten its paths or split it";
         return false;
     }
     return true;

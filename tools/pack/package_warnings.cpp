@@ -142,6 +142,12 @@ std::vector<std::string> findPackageWarnings(const PackageSpec& package)
                                    " lies in the install directory but names nothing in the package");
         }
     }
+    for (std::size_t i = 0; i < package.shortcuts.size(); ++i) {
+        const std::string& link = package.shortcuts[i].linkPath;
+        if (linkInNamedFolders(link, package.header.installDir) || link.empty()) continue;
+        warnings.push_back("shortcut " + std::to_string(i + 1) + ": the link " + shownText(link, cp) +
+                           " lies outside the desktop, the menus, the start-up folder and the install folder");
+    }
     for (const LauncherConfig& cfg : configs) checkLauncherConfig(cfg, paths, cp, warnings);
     if (!uninstallerAtTop)
         warnings.push_back("no __uninst.exe at the top of the package: the installed program cannot be removed");
