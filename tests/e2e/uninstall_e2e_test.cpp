@@ -423,6 +423,18 @@ TEST_F(UninstallEndToEnd, ALogNamingAnythingButWhatWasInstalledRemovesNothing)
         EXPECT_EQ(uns::treeOf(base), before);
     }
     EXPECT_EQ(uns::readFileBytes(victim), "not installed");
+
+    // A user can move their own start-up folder to the drive's root; that puts no file of
+    // the drive in the uninstaller's reach.
+    ASSERT_TRUE(lnk::setShellFolder("Startup", "C:\\"));
+    std::vector<lnk::UninstallRecord> hostile = records;
+    hostile.insert(hostile.begin(), {0, victim});
+    ASSERT_TRUE(uns::writeLogRecords(log, hostile));
+    uns::UninstallRun run = uns::runUninstaller(app, IDYES);
+    ASSERT_EQ(run.boxes.size(), 1u);
+    EXPECT_EQ(run.boxes[0].text, "The uninstall log `" + log + table[0].notice + ".\n\nNothing has been removed.");
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_EQ(uns::readFileBytes(victim), "not installed");
 }
 
 TEST_F(UninstallEndToEnd, AFolderReplacedByALinkIsNotFollowed)
@@ -537,6 +549,46 @@ TEST_F(UninstallEndToEnd, EveryFormOfInstallDirectoryInstallsAndUninstallsCleanl
     EXPECT_EQ(uns::treeOf(qDrive.path), std::vector<std::string>{"pre\\"});
     uns::unmapDosDevice("q:", "Q:\\");
     uns::unmapDosDevice("unc/wbserver", "\\\\wbserver\\share");
+}
+
+// The install folder a drive's root (a drive of the prefix that leads to an empty folder),
+// a link in C:\ and one in a folder the installer makes outside the shell folders: the
+// uninstaller finds its own folder in the log's root, removes everything, and leaves the
+// root itself.
+TEST_F(UninstallEndToEnd, ADriveRootAndLinksOutsideTheShellFoldersAreRemovedWhole)
+{
+    ASSERT_NO_FATAL_FAILURE(prepare("uninstall_e2e_root", "Wb_Root_Test"));
+    inst::TestFolder rDrive("uninstall_e2e_root_r");
+    ASSERT_TRUE(uns::mapDosDevice("r:", rDrive.path.substr(3), "R:\\"));
+    const std::string rootLink = "C:\\Wb Root Link.lnk";
+    const std::string links = base + "\\Links";
+    DeleteFileA(rootLink.c_str());
+    app = "R:";
+    wbpack::PackageSpec package = productPackage("Wb Root Test", "", "R:\\");
+    package.shortcuts.push_back({rootLink, "R:\\App.exe", "R:\\", "", "In a drive's root"});
+    package.shortcuts.push_back({links + "\\Sub\\Wb App.lnk", "R:\\App.exe", "R:\\", "", "Elsewhere"});
+    lnk::InstallRun installed = uns::install(base, package);
+    ASSERT_TRUE(installed.completed);
+    EXPECT_EQ(installed.boxTexts, std::vector<std::string>{"`Wb Root Test' has been installed at `R:'"});
+    ASSERT_EQ(uns::treeOf(rDrive.path), kInstalledTree);
+    ASSERT_TRUE(lnk::fileExists(rootLink));
+    ASSERT_EQ(uns::treeOf(links), (std::vector<std::string>{"Sub\\", "Sub\\Wb App.lnk"}));
+    EXPECT_EQ(uns::registryValues(HKEY_LOCAL_MACHINE, uns::entryKeyPath("Wb_Root_Test"))["UninstallString"],
+              uns::textValue("\"R:\\__uninst.exe\""));
+
+    uns::UninstallRun run = uns::runUninstaller("R:", IDYES, "uninstall-root");
+    ASSERT_EQ(run.boxes.size(), 2u) << (run.boxes.empty() ? "" : run.boxes[0].text);
+    EXPECT_EQ(run.boxes[0].text, question("R:\\"));
+    EXPECT_EQ(run.boxes[1].text, removed("Wb Root Test"));
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(run.copyFileGone) << run.copyPath;
+    EXPECT_EQ(uns::treeOf(rDrive.path), kNothing);
+    EXPECT_TRUE(lnk::directoryExists(rDrive.path));
+    EXPECT_FALSE(lnk::fileExists(rootLink));
+    // The folder the link needed goes with it; the one above it, made on the way, stays.
+    EXPECT_EQ(uns::treeOf(base), (std::vector<std::string>{"Desktop\\", "Links\\", "Programs\\", "Setup.exe"}));
+    EXPECT_FALSE(uns::registryKeyExists(HKEY_LOCAL_MACHINE, uns::entryKeyPath("Wb_Root_Test")));
+    uns::unmapDosDevice("r:", "R:\\");
 }
 
 TEST_F(UninstallEndToEnd, AnInstallationKilledPartWayIsRemovedAsFarAsItsLogGoes)
