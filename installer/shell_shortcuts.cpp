@@ -95,9 +95,6 @@ void createShortcuts()
     if (count > wbformat::kMaxShortcuts) count = wbformat::kMaxShortcuts;
     std::vector<std::string> systemFolders = count > 0 ? readSystemFolders() : std::vector<std::string>();
     for (std::int32_t i = 0; i < count; ++i) {
-        // The log on disk keeps up with the links too: a process ended during this phase
-        // leaves no link that nobody logged.
-        keepLogCurrent();
         const ShortcutRecord& shortcut = installerState.shortcuts[i];
         const char* linkPath = textOrEmpty(shortcut.linkPath);
         std::string expanded, target, workingDir;
@@ -113,6 +110,9 @@ void createShortcuts()
         }
         createShellLink(target.c_str(), expanded.c_str(), workingDir.c_str(), textOrEmpty(shortcut.arguments),
                         textOrEmpty(shortcut.description));
+        // The log on disk keeps up with the links too: a process ended during this phase
+        // leaves no link that nobody logged.
+        keepLogCurrent();
     }
 }
 

@@ -8,11 +8,13 @@
 #include <direct.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include <string>
 #include <vector>
 
+#include "installer/install_records.h"
 #include "installer/installer_state.h"
 #include "installer/link_path.h"
 #include "tests/support/shortcut_fixtures.h"
@@ -200,6 +202,30 @@ TEST_F(ShortcutsTest, AShellFolderAtADriveRootOrHoldingWindowsMakesNoLink)
                                                                   {0, base + "\\Start Menu\\Fine.lnk"}}));
     EXPECT_FALSE(lnk::fileExists("C:\\WbRootLink.lnk"));
     EXPECT_FALSE(lnk::fileExists("C:\\windows\\WbRootLink.lnk"));
+}
+
+// The log on disk is kept current through this phase as through the files: once a second
+// has passed, the next link made is in it.
+TEST_F(ShortcutsTest, TheLogOnDiskKeepsUpWithTheLinks)
+{
+    setFolders(base);
+    ASSERT_EQ(_mkdir((base + "\\Desktop").c_str()), 0);
+    std::string home = base + "\\";
+    installerState.installDir = _strdup(home.c_str());
+    logUninstallRecord(3, "", home.c_str());
+    installerState.logWrittenAt = GetTickCount() - 5000;
+    addShortcut("$D\\One.lnk", "C:\\App\\vmkick.exe");
+    addShortcut("$D\\Two.lnk", "C:\\App\\vmkick.exe");
+
+    createShortcuts();
+
+    // Written after the first link; the second came within the second.
+    EXPECT_EQ(lnk::readUninstallLog(base + "\\__uninst.dat"),
+              (std::vector<lnk::UninstallRecord>{
+                  {0, base + "\\Desktop\\One.lnk"}, {4, base + "\\Desktop"}, {3, home}}));
+    EXPECT_FALSE(lnk::fileExists(base + "\\__uninst.dat.new"));
+    std::free(installerState.installDir);
+    installerState.installDir = nullptr;
 }
 
 TEST_F(ShortcutsTest, LinkInADriveRootLogsAnEmptyFolder)
