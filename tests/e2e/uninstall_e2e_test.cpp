@@ -217,6 +217,9 @@ TEST_F(UninstallEndToEnd, AFullUninstallLeavesNoInstallDirectoryAndKeepsTheEmpty
     ASSERT_NO_FATAL_FAILURE(prepare("uninstall_e2e_full", keyName));
     ASSERT_NO_FATAL_FAILURE(installProduct(product));
     EXPECT_EQ(uns::registryValues(HKEY_LOCAL_MACHINE, uns::entryKeyPath(keyName)), entryValues(product));
+    // An installer ended between writing its next log and moving it into place left this;
+    // it would keep the folder for ever.
+    ASSERT_TRUE(uns::writeFileBytes(app + "\\__uninst.dat.new", "half a log"));
 
     uns::UninstallRun run = uns::runUninstaller(app, IDYES, "uninstall-full");
     expectFullRemoval(run, removed(product));
@@ -683,6 +686,31 @@ TEST_F(UninstallEndToEnd, AfterAnUpdateNothingOfEitherVersionRemainsButTheUsersF
     expectFullRemoval(run, removed("Wb Update Test"),
                       {"Desktop\\", "Programs\\", "Programs\\Wb Old\\", "Programs\\Wb Old\\mine.txt", "Setup.exe"});
     EXPECT_FALSE(uns::registryKeyExists(HKEY_LOCAL_MACHINE, uns::entryKeyPath("Wb_Update_Test")));
+}
+
+// Version 1 has a link on all users' desktop, version 2 none: the update reads version 1's
+// log with the uninstaller's own shell folders, so the one uninstall removes that link too.
+TEST_F(UninstallEndToEnd, AnAllUsersLinkOfAnEarlierVersionGoesWithTheLastUninstall)
+{
+    ASSERT_NO_FATAL_FAILURE(prepare("uninstall_e2e_update_common", "Wb_Common_Test"));
+    char common[MAX_PATH] = {0};
+    ASSERT_TRUE(SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_COMMON_DESKTOPDIRECTORY, nullptr, 0, common)));
+    const std::string commonLink = std::string(common) + "\\Wb Common Test.lnk";
+    DeleteFileA(commonLink.c_str());
+    wbpack::PackageSpec first = productPackage("Wb Common Test");
+    first.shortcuts.push_back({commonLink, app + "\\App.exe", app, "", "For everyone"});
+    ASSERT_NO_FATAL_FAILURE(installPackage("Wb Common Test", first));
+    ASSERT_TRUE(lnk::fileExists(commonLink));
+    ASSERT_NO_FATAL_FAILURE(installPackage("Wb Common Test", productPackage("Wb Common Test")));
+    std::vector<lnk::UninstallRecord> records = lnk::readUninstallLog(app + "\\__uninst.dat");
+    ASSERT_GE(records.size(), 3u);
+    EXPECT_EQ(records[records.size() - 3], (lnk::UninstallRecord{0, commonLink}));
+    EXPECT_EQ(records[records.size() - 2], (lnk::UninstallRecord{4, common}));
+
+    uns::UninstallRun run = uns::runUninstaller(app, IDYES);
+    expectFullRemoval(run, removed("Wb Common Test"));
+    EXPECT_FALSE(lnk::fileExists(commonLink));
+    EXPECT_TRUE(lnk::directoryExists(common));
 }
 
 TEST_F(UninstallEndToEnd, AnUpdateLeavesOutAnEarlierLogThatIsDamagedOrAnotherFolders)
