@@ -750,6 +750,7 @@ TEST_F(Refusal, InstallFoldersAndLinksTheUninstallerCouldNotRemove)
                        memoryFileEntry("\x83\x7C\x83\x58\x83\x5E\x81\x5B.txt", "4")};
     std::string error;
     EXPECT_TRUE(buildInstaller(package, makeStub(), dir / "ok.exe", error)) << error;
+    EXPECT_EQ(verifyFile(dir / "ok.exe"), Problems{});
     // A single-byte backslash or bar is still refused, and named as the character it is.
     package.entries[1].name = "\x83\x5C\\x.txt";
     EXPECT_EQ(refuse(package), "unsafe entry name \"\xE3\x82\xBD\\x.txt\" in \xE8\xA1\xA8: " + std::string(kRule));

@@ -17,6 +17,7 @@
 #endif
 
 #include "common/package_format.h"
+#include "common/path_rule.h"
 #include "tools/pack/pack_internal.h"
 
 namespace fs = std::filesystem;
@@ -447,7 +448,7 @@ bool openExtractedDir(const Scan::ExtractDir& parent, const std::string& name, S
 void checkBuilderNameRules(Scan& scan, const std::string& name, const std::string& dir)
 {
     std::string shown = "entry name \"" + shownText(name, scan.listing->codePage) + "\" " + inDirectory(dir, scan.listing->codePage);
-    if (!windowsAcceptsName(name)) addProblem(scan, shown + ": " + kWindowsNameRule);
+    if (!windowsAcceptsName(singleByteView(name))) addProblem(scan, shown + ": " + kWindowsNameRule);
     if (!scan.namesInDir.back().insert(foldNameCase(name, scan.listing->codePage)).second)
         addProblem(scan, shown + ": another entry there has the same name, ignoring case");
 }
@@ -462,11 +463,15 @@ std::string extractedName(const Scan& scan, const std::string& name)
 
 bool checkName(Scan& scan, const std::string& name, const std::string& dir)
 {
+    // The stored name by characters, as build judged it: in a double-byte code page a
+    // character's second byte may be "\" or "|".
+    setPathCodePage(scan.listing->codePage);
+    std::string view = singleByteView(name);
     checkBuilderNameRules(scan, name, dir);
     // The rule holds for the name as it will be created too: bytes that are safe in one
     // code page can spell a separator or a parent folder in another.
     std::string created = extractedName(scan, name);
-    if (wbformat::isSafeEntryName(name.data(), name.size()) &&
+    if (wbformat::isSafeEntryName(view.data(), view.size()) &&
         wbformat::isSafeEntryName(created.data(), created.size()))
         return true;
     addProblem(scan, "unsafe entry name \"" + shownText(name, scan.listing->codePage) + "\" " + inDirectory(dir, scan.listing->codePage) +
