@@ -8,6 +8,8 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
                            ${CMAKE_SOURCE_DIR}/tools/pack/package_scan.cpp
                            ${CMAKE_SOURCE_DIR}/tools/pack/package_writer.cpp
                            ${CMAKE_SOURCE_DIR}/tools/pack/block_join.cpp
+                           ${CMAKE_SOURCE_DIR}/common/path_rule.cpp
+                           ${CMAKE_SOURCE_DIR}/common/code_page_bytes.cpp
 
                            ${CMAKE_SOURCE_DIR}/tools/pack/code_page.cpp)
   target_include_directories(pack_fuzz PRIVATE ${CMAKE_SOURCE_DIR})
