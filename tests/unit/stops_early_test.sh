@@ -19,3 +19,20 @@ esac
 case "$out" in
   *"StopsEarly.Second"*) printf 'the second test ran after all:\n%s\n' "$out"; exit 1 ;;
 esac
+
+# A crash with a window shown fails the run, and at once: a crash dialog of Wine's debugger
+# would keep the runner waiting until the test's time-out. 90 s is ample for Wine's crash
+# report, even emulated.
+out=$(WB_CRASH_WITH_WINDOW=1 timeout 90 "$@" 2>&1); status=$?
+[ "$status" -ne 124 ] || { printf 'a crash with a window shown kept the runner waiting:\n%s\n' "$out"; exit 1; }
+[ "$status" -ne 0 ] || { printf 'a crash with a window shown passed:\n%s\n' "$out"; exit 1; }
+case "$out" in
+  *"StopsEarly.Second"*) printf 'the second test ran after the crash:\n%s\n' "$out"; exit 1 ;;
+esac
+case "$*" in
+  *--windows*)
+    case "$out" in
+      *"crashing with a window shown"*) ;;
+      *) printf 'the program showed no window before it crashed:\n%s\n' "$out"; exit 1 ;;
+    esac ;;
+esac
