@@ -11,17 +11,22 @@ namespace wbformat {
 // The installer finds its package through this record in its initialised data: the
 // marker's 8 ASCII bytes followed at once by four little-endian words: the package offset
 // (where the package total begins), the package length (the total and the stream), the
-// CRC-32 of exactly those bytes, and the Windows code page of the package's strings.
-// A bare stub carries kNoPackage and zeros, which makes the installer report "Missing
-// data". A length of 0 means the package was attached by a tool that wrote only the
-// offset: it is installed unchecked. Bytes after the length (a signature) belong to none.
+// CRC-32 of exactly those bytes, and the Windows code page of the package's strings; then
+// the SHA-256 of the same bytes. A bare stub carries kNoPackage and zeros, which makes the
+// installer report "Missing data". A length of 0 means the package was attached by a tool
+// that wrote only the offset: it is installed unchecked. A digest of zeros was written by
+// a tool that predates it: only the CRC-32 is checked. The record lies in the signed part
+// of the file, so the digest binds the package to the signature; a CRC-32 could be forged
+// for another package. Bytes after the length (a signature) belong to none.
 constexpr char kOffsetMarker[] = "WBPKGOFS";
 constexpr std::size_t kOffsetMarkerSize = 8;
 constexpr std::size_t kRecordOffsetAt = kOffsetMarkerSize;
 constexpr std::size_t kRecordLengthAt = kOffsetMarkerSize + 4;
 constexpr std::size_t kRecordCrcAt = kOffsetMarkerSize + 8;
 constexpr std::size_t kRecordCodePageAt = kOffsetMarkerSize + 12;
-constexpr std::size_t kOffsetRecordSize = kOffsetMarkerSize + 16;
+constexpr std::size_t kRecordDigestAt = kOffsetMarkerSize + 16;
+constexpr std::size_t kDigestSize = 32;
+constexpr std::size_t kOffsetRecordSize = kRecordDigestAt + kDigestSize;
 constexpr std::uint32_t kNoPackage = 0xFFFFFFFFu;
 
 // An install directory that begins with this macro installs for the current user alone:
@@ -115,7 +120,7 @@ constexpr int kLogShortcutFolder = 4;
 constexpr std::uint32_t kChunkSize = 32768;
 
 static_assert(sizeof(kOffsetMarker) == kOffsetMarkerSize + 1, "marker is 8 bytes");
-static_assert(kOffsetRecordSize == 24, "offset record is marker + four 32-bit words");
+static_assert(kOffsetRecordSize == 56, "offset record is marker + four 32-bit words + SHA-256");
 
 // True for a device name that Windows opens as the device in any folder: CON, PRN, AUX,
 // NUL, COM0-COM9, LPT0-LPT9, CONIN$ and CONOUT$, in any case, and also with an extension

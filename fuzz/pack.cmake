@@ -6,6 +6,7 @@
 if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   add_executable(pack_fuzz ${CMAKE_CURRENT_SOURCE_DIR}/pack_fuzz.cpp
                            ${CMAKE_SOURCE_DIR}/tools/pack/package_scan.cpp
+                           ${CMAKE_SOURCE_DIR}/tools/pack/sha256.cpp
                            ${CMAKE_SOURCE_DIR}/tools/pack/package_writer.cpp
                            ${CMAKE_SOURCE_DIR}/tools/pack/block_join.cpp
                            ${CMAKE_SOURCE_DIR}/common/path_rule.cpp

@@ -26,7 +26,9 @@ void require(bool condition)
 
 std::string installerAroundStream(const std::uint8_t* data, std::size_t size)
 {
-    static const std::string stub = std::string("MZ fuzz stub WBPKGOFS") + std::string(16, '\0');
+    // The record's offset word, then its length, checksums and code page left at zero.
+    static const std::string stub =
+        std::string("MZ fuzz stub WBPKGOFS") + std::string(wbformat::kOffsetRecordSize - wbformat::kOffsetMarkerSize, '\0');
     std::string file = stub;
     file.replace(21, 4, wbpack::encodeU32(static_cast<std::uint32_t>(stub.size())));
     std::size_t totalSize = size < 4 ? size : 4;

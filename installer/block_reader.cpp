@@ -42,6 +42,7 @@ int forcedThreads = 0;
 // The stream's bits from a given bit on, shifted into whole bytes.
 struct BitFeed {
     HANDLE file;
+    std::uint64_t at;  // the file byte read next
     unsigned shift;
     int carry;  // the byte read last, not yet combined; -1 before the first
     bool ended;
@@ -139,12 +140,16 @@ void scanWindows(std::vector<std::uint64_t>& found, const unsigned char* bytes, 
     }
 }
 
+// Every thread reads through the one handle the installer opened, each read at its own
+// position: a handle of a synchronous file reads at the offset given in its OVERLAPPED
+// record and returns when the read is done.
 bool readAt(HANDLE file, std::uint64_t offset, void* dest, DWORD count, DWORD* got)
 {
-    LARGE_INTEGER at;
-    at.QuadPart = static_cast<LONGLONG>(offset);
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
     *got = 0;
-    return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ReadFile(file, dest, count, got, nullptr);
+    return ReadFile(file, dest, count, got, &at) != 0;
 }
 
 // Every marker of the stream, read from its file in pieces; the last 7 bytes of each
@@ -207,10 +212,11 @@ std::uint32_t fillFeed(BitFeed& f, unsigned char* out)
 {
     while (!f.ended) {
         DWORD got = 0;
-        if (!ReadFile(f.file, out, kFeedBytes, &got, nullptr) || got == 0) {
+        if (!readAt(f.file, f.at, out, kFeedBytes, &got) || got == 0) {
             f.ended = true;
             break;
         }
+        f.at += got;
         if (f.shift == 0) return got;
         std::uint32_t made = 0;
         for (DWORD i = 0; i < got; ++i) {
@@ -242,11 +248,10 @@ void startBlock(BlockStream& b, Slot& s)
         return;
     }
     s.streamOpen = true;
-    LARGE_INTEGER at;
-    at.QuadPart = static_cast<LONGLONG>(b.streamOffset + s.start / 8);
+    s.feed.at = b.streamOffset + s.start / 8;
     s.feed.shift = static_cast<unsigned>(s.start % 8);
     s.feed.carry = -1;
-    s.feed.ended = !SetFilePointerEx(s.feed.file, at, nullptr, FILE_BEGIN);
+    s.feed.ended = false;
     const unsigned char header[4] = {'B', 'Z', 'h', static_cast<unsigned char>(b.level)};
     std::memcpy(s.input, header, sizeof header);
     s.strm.next_in = reinterpret_cast<char*>(s.input);
@@ -543,12 +548,6 @@ void startWorkers(BlockStream& b, int threads)
     }
 }
 
-HANDLE openForReading(const char* path)
-{
-    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
 void closeAtExit()
 {
     closeBlockStream();
@@ -580,14 +579,13 @@ std::vector<std::uint64_t> findStreamMarkers(const unsigned char* bytes, std::si
     return found;
 }
 
-bool openBlockStream(const char* path, std::uint32_t streamOffset)
+bool openBlockStream(HANDLE file, std::uint32_t streamOffset)
 {
     closeBlockStream();
     BlockStream* b = new BlockStream();
-    b->file = openForReading(path);
+    b->file = file;
     LARGE_INTEGER size;
-    if (b->file == INVALID_HANDLE_VALUE || !GetFileSizeEx(b->file, &size)) {
-        if (b->file != INVALID_HANDLE_VALUE) CloseHandle(b->file);
+    if (!GetFileSizeEx(b->file, &size)) {
         delete b;
         return false;
     }
@@ -604,11 +602,8 @@ bool openBlockStream(const char* path, std::uint32_t streamOffset)
     for (int i = 0; i < threads; ++i) {
         Slot& s = b->slots[i];
         s.input = static_cast<unsigned char*>(std::malloc(4 + kFeedBytes));
-        s.feed.file = openForReading(path);
-        if (!s.input || s.feed.file == INVALID_HANDLE_VALUE) {
-            std::free(s.input);
-            if (s.feed.file != INVALID_HANDLE_VALUE) CloseHandle(s.feed.file);
-            s.input = nullptr;
+        s.feed.file = file;
+        if (!s.input) {
             if (i == 0) {
                 closeBlockStream();
                 return false;
@@ -689,11 +684,9 @@ void closeBlockStream()
         Slot& s = b.slots[i];
         releaseSlot(b, s);
         std::free(s.input);
-        CloseHandle(s.feed.file);
     }
     for (int i = 0; i < b.spareCount; ++i) std::free(b.spareBuffers[i]);
     DeleteCriticalSection(&b.lock);
-    CloseHandle(b.file);
     stream = nullptr;
     delete &b;
 }

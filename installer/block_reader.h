@@ -3,6 +3,8 @@
 // order, so that what the reader delivers does not depend on how many threads there are.
 #pragma once
 
+#include <windows.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -17,10 +19,11 @@ void setDecodeThreads(int threads);
 // The threads a stream opened now would decode with.
 int decodeThreadCount();
 
-// Opens the bzip2 stream that begins at streamOffset of the file at path: finds the block
-// starts by their marker and starts the decoding threads. False when the file cannot be
-// read or memory runs out; a damaged stream is told by the reads.
-bool openBlockStream(const char* path, std::uint32_t streamOffset);
+// Opens the bzip2 stream that begins at streamOffset of the open file: finds the block
+// starts by their marker and starts the decoding threads, which all read through that
+// handle; it stays the caller's. False when the file cannot be read or memory runs out;
+// a damaged stream is told by the reads.
+bool openBlockStream(HANDLE file, std::uint32_t streamOffset);
 
 // Reads up to count bytes into dest. *status becomes BZ_OK, BZ_STREAM_END (the stream's
 // last byte has been delivered, in this read or before) or an error; on an error nothing

@@ -46,7 +46,7 @@ struct InstallerState {
 
     int installDone;
 
-    FILE* packageFile;
+    HANDLE packageFile;  // the installer's own file, held from the start (holdOwnFile)
     BZFILE* packageReader;
     int readError;
 

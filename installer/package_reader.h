@@ -2,6 +2,8 @@
 // one bzip2 stream with the header, the shortcut table and the entry stream.
 #pragma once
 
+#include <windows.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -12,19 +14,34 @@
 // the process with exit status 1, before any window exists.
 void openPackage();
 
+// Opens the installer's own file, first thing, into installerState.packageFile: every
+// byte of the package is read through this one handle, which lets nobody else write,
+// rename or delete the file while the installer runs. A file another program holds open
+// for writing shows the "Setup" box and ends the process with exit status 1.
+void holdOwnFile();
+
+// The installer's file opened as holdOwnFile opens it; INVALID_HANDLE_VALUE on failure.
+HANDLE openInstallerFile(const char* path);
+
 // The work of openPackage on a given file whose package begins at packageOffset. When
-// packageLength is not 0, the file must hold that many bytes there with the CRC-32
-// packageCrc before anything is decompressed. Returns nullptr on success, or the text of
-// the error box: "Package error", "Missing data", "Data error" or wbformat::kDamagedText.
+// packageLength is not 0, the file must hold that many bytes there with the SHA-256
+// packageDigest (or, when the digest is null or all zeros, the CRC-32 packageCrc) before
+// anything is decompressed. Returns nullptr on success, or the text of the error box:
+// "Package error", "Missing data", "Data error", wbformat::kDamagedText, or that Windows
+// offers no SHA-256. The handle form keeps the handle in the installer state.
+const char* loadPackage(HANDLE file, std::uint32_t packageOffset, std::uint32_t packageLength = 0,
+                        std::uint32_t packageCrc = 0, const unsigned char* packageDigest = nullptr);
 const char* loadPackage(const char* path, std::uint32_t packageOffset, std::uint32_t packageLength = 0,
-                        std::uint32_t packageCrc = 0);
+                        std::uint32_t packageCrc = 0, const unsigned char* packageDigest = nullptr);
 
 // Stops the package's decoding threads and closes the installer's file.
 void closePackage();
 
-// True when `file`, standing at `offset`, holds `length` bytes from there whose CRC-32 is
-// `crc`; the file is then put back at `offset`.
-bool packageIsWhole(FILE* file, std::uint32_t offset, std::uint32_t length, std::uint32_t crc);
+// The check loadPackage makes: nullptr when `file` holds `length` bytes at `offset` with
+// the SHA-256 `digest` (the CRC-32 `crc` when the digest is null or zeros), else the text
+// of the error box. The file's position is not used.
+const char* checkPackage(HANDLE file, std::uint32_t offset, std::uint32_t length, std::uint32_t crc,
+                         const unsigned char* digest);
 
 // The package offset word of the offset record, as the package builder set it.
 std::uint32_t packageOffset();

@@ -75,6 +75,9 @@ bool placePerUserInstall()
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     restrictDllSearch();
+    // Before anything else: the package is checked and read through this one handle,
+    // which keeps the file from being replaced after Windows checked its signature.
+    holdOwnFile();
     loadThemedControls();
     InstallerState& s = installerState;
     CoInitialize(nullptr);
@@ -87,8 +90,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     createMainWindow();
     createLicenceWindow();
     runMessageLoop();
-    BZ2_bzReadClose(&s.readError, s.packageReader);
-    std::fclose(s.packageFile);
+    closePackage();
     if (s.installDone) showCompletionNotice();
     if (IsWindow(s.mainWindow)) DestroyWindow(s.mainWindow);
     CoUninitialize();

@@ -1,6 +1,7 @@
 // The installer's faults under Wine, each with its decided behaviour: a bare stub ("Missing
-// data"); a download cut short or damaged anywhere in the package (the "damaged or
-// incomplete" box before any window, nothing created); with the record's check cleared, a header or shortcut table cut short, or 257 shortcuts ("Data error" before any
+// data"); a download cut short or damaged anywhere in the package, or another package
+// made to pass the CRC-32 (the "damaged or incomplete" box before any window, nothing
+// created); with the record's check cleared, a header or shortcut table cut short, or 257 shortcuts ("Data error" before any
 // window); an entry stream cut short, altered, or naming ".." ("Data error" owned by the
 // main window after Install, with no notice and no run command); files and folders that
 // cannot be created (a warning, then the usual completion, a command meanwhile starting
@@ -94,6 +95,67 @@ void expectDataErrorAfterInstall(const std::string& setup, const std::string& wo
     EXPECT_EQ(ui::waitExit(run.process), 1u);
     // The installer has ended, so a start would have happened; the recorder gets a second.
     EXPECT_FALSE(ui::waitFor([&] { return lnk::fileExists(recorder + ".log"); }, 1000)) << "the run command ran";
+}
+
+// Sets the last four bytes of file so that the CRC-32 of everything from `from` on becomes
+// `target`: the CRC-32 is affine in those 32 bits, so the bits are found by elimination.
+void forceCrc32(std::string& file, std::size_t from, std::uint32_t target)
+{
+    wbformat::Crc32Table table{};
+    const std::size_t last = file.size() - 4;
+    const std::uint32_t before = wbformat::updateCrc32(table, 0, file.data() + from, last - from);
+    auto crcWith = [&](std::uint32_t word) {
+        unsigned char b[4] = {static_cast<unsigned char>(word), static_cast<unsigned char>(word >> 8),
+                              static_cast<unsigned char>(word >> 16), static_cast<unsigned char>(word >> 24)};
+        return wbformat::updateCrc32(table, before, b, 4);
+    };
+    const std::uint32_t base = crcWith(0);
+    std::uint32_t columns[32], combos[32];
+    for (int i = 0; i < 32; ++i) {
+        columns[i] = crcWith(1u << i) ^ base;
+        combos[i] = 1u << i;
+    }
+    for (int bit = 0; bit < 32; ++bit) {
+        int pivot = bit;
+        while (pivot < 32 && !(columns[pivot] >> bit & 1)) ++pivot;
+        ASSERT_LT(pivot, 32);
+        std::swap(columns[bit], columns[pivot]);
+        std::swap(combos[bit], combos[pivot]);
+        for (int r = 0; r < 32; ++r) {
+            if (r != bit && (columns[r] >> bit & 1)) {
+                columns[r] ^= columns[bit];
+                combos[r] ^= combos[bit];
+            }
+        }
+    }
+    std::uint32_t word = 0;
+    for (int bit = 0; bit < 32; ++bit) {
+        if ((target ^ base) >> bit & 1) word ^= combos[bit];
+    }
+    for (int i = 0; i < 4; ++i) file[last + i] = static_cast<char>(word >> (8 * i));
+}
+
+// What someone who can write the installer's folder puts in its place: the same stub and
+// record, and another package (one that installs elsewhere) padded to the recorded length
+// and made to pass the record's CRC-32.
+std::string forgedInstaller(const std::string& whole, std::size_t offset, const std::string& base)
+{
+    wbpack::PackageSpec other;
+    other.header = header("Forged", base + "\\elsewhere");
+    other.entries.push_back(wbpack::memoryFileEntry("planted.txt", "planted"));
+    std::string error, otherPath = base + "\\other.exe";
+    EXPECT_TRUE(lnk::buildTestInstaller(other, otherPath, error)) << error;
+    std::string forged = whole.substr(0, offset) + vmk::readFile(otherPath).substr(offset);
+    DeleteFileA(otherPath.c_str());
+    EXPECT_LT(forged.size() + 4, whole.size());
+    forged.resize(whole.size(), '\0');
+    std::size_t record = whole.find(wbformat::kOffsetMarker);
+    std::uint32_t crc = 0;
+    for (int i = 3; i >= 0; --i) crc = crc << 8 | static_cast<unsigned char>(whole[record + wbformat::kRecordCrcAt + i]);
+    forceCrc32(forged, offset, crc);
+    wbformat::Crc32Table table{};
+    EXPECT_EQ(wbformat::updateCrc32(table, 0, forged.data() + offset, forged.size() - offset), crc);
+    return forged;
 }
 
 // Clears the record's length and checksum, as a tool that writes only the offset leaves
@@ -226,7 +288,8 @@ TEST(InstallerFaultsEndToEnd, DamagedOrIncompleteDownloadStopsBeforeAnyWindowCre
     const std::vector<std::pair<std::string, std::string>> damages = {
         {"truncated", whole.substr(0, whole.size() - 1)},
         {"byte flipped in the stream", flippedStream},
-        {"byte flipped in the total", flippedTotal}};
+        {"byte flipped in the total", flippedTotal},
+        {"another package of the same length and CRC-32", forgedInstaller(whole, offset, p.base)}};
     for (const auto& damage : damages) {
         SCOPED_TRACE(damage.first);
         ASSERT_TRUE(vmk::writeFile(p.setup, damage.second));

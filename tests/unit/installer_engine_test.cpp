@@ -169,7 +169,7 @@ using wbpack::encodeFileEntry;
 using wbpack::encodeLeaveDir;
 
 const std::string kStub =
-    "MZ test stub " + std::string("WBPKGOFS") + bytes({0xFF, 0xFF, 0xFF, 0xFF}) + std::string(12, '\0') + " tail";
+    "MZ test stub " + std::string("WBPKGOFS") + bytes({0xFF, 0xFF, 0xFF, 0xFF}) + std::string(44, '\0') + " tail";
 
 void resetInstaller()
 {

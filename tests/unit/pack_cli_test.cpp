@@ -127,8 +127,9 @@ TEST_F(Cli, BuildListVerifyExtractRoundTrip)
     Outcome list = run("list Setup.exe");
     EXPECT_EQ(list.status, 0);
     EXPECT_EQ(list.out, "Installer:        Setup.exe\n"
-                        "Package offset:   135\n"
+                        "Package offset:   167\n"
                         "Package length:   222, CRC-32 0D19D74E\n"
+                        "Package SHA-256:  22f210db0f5974c3598fb898d920b2ba967f79c55d90bc6fda09c4b55bd9f5fc\n"
                         "Code page:        1252\n"
                         "Package total:    28\n"
                         "bzip2 block size: 9\n"
@@ -305,7 +306,7 @@ TEST_F(Cli, VerifyAndExtractReportEachProblemAndFail)
 {
     ASSERT_EQ(build().status, 0);
     std::string file = readFile(out);
-    writeFile(out, file.substr(0, 135) + "\x1d" + file.substr(136));
+    writeFile(out, file.substr(0, kStub.size()) + "\x1d" + file.substr(kStub.size() + 1));
     Outcome r = run("verify Setup.exe");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");

@@ -121,6 +121,29 @@ TEST(PackageBytes, Crc32IsZlibsAndTakesPiecesInTurn)
                   0x414FA339u) << cut;
 }
 
+TEST(PackageBytes, Sha256IsTheStandardsAndTakesPiecesInTurn)
+{
+    // The examples of FIPS 180-4, a million a's among them.
+    EXPECT_EQ(hexText(sha256Of("")), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(hexText(sha256Of("abc")), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    const std::string twoBlocks = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+    EXPECT_EQ(hexText(sha256Of(twoBlocks)), "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    EXPECT_EQ(hexText(sha256Of(std::string(1000000, 'a'))),
+              "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+    // Pieces of every length up to two blocks, and lengths on each side of the padding's edge.
+    const std::string text = noise(200, 3);
+    for (std::size_t cut = 0; cut <= 130; ++cut) {
+        Sha256 hash;
+        beginSha256(hash);
+        addSha256(hash, text.data(), cut);
+        addSha256(hash, text.data() + cut, text.size() - cut);
+        EXPECT_EQ(endSha256(hash), sha256Of(text)) << cut;
+    }
+    EXPECT_EQ(hexText(sha256Of(std::string(55, 'a'))), "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318");
+    EXPECT_EQ(hexText(sha256Of(std::string(56, 'a'))), "b35439a4ac6f0948b6d6f9e3c6af0f5f590ce20f1bde7090ef7970686ec6738a");
+    EXPECT_EQ(hexText(sha256Of(std::string(64, 'a'))), "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb");
+}
+
 TEST(PackageBytes, InstallerIsPatchedStubThenTotalThenOneBzip2Stream)
 {
     TempDir dir;
@@ -129,15 +152,15 @@ TEST(PackageBytes, InstallerIsPatchedStubThenTotalThenOneBzip2Stream)
     std::string file = readFile(dir / "Setup.exe");
 
     // The record: the offset, then the length and CRC-32 of everything after the stub, then
-    // the code page (1252 = 0x04E4).
+    // the code page (1252 = 0x04E4), then the SHA-256 of the same bytes.
     std::string package = file.substr(stub.size());
     wbformat::Crc32Table table{};
     std::string patched = stub;
-    patched.replace(110, 16, bytes({static_cast<int>(stub.size()), 0, 0, 0}) +
+    patched.replace(110, 48, bytes({static_cast<int>(stub.size()), 0, 0, 0}) +
                                  encodeU32(static_cast<std::uint32_t>(package.size())) +
                                  encodeU32(wbformat::updateCrc32(table, 0, package.data(), package.size())) +
-                                 bytes({0xE4, 0x04, 0, 0}));
-    ASSERT_EQ(stub.size(), 135u);
+                                 bytes({0xE4, 0x04, 0, 0}) + sha256Of(package));
+    ASSERT_EQ(stub.size(), 167u);
     EXPECT_EQ(file.substr(0, stub.size()), patched);
     EXPECT_EQ(file.substr(stub.size(), 4), bytes({7, 0, 0, 0}));
 
@@ -800,13 +823,16 @@ TEST_F(Refusal, StubWithoutExactlyOneBareRecord)
               "stub: the package offset record (WBPKGOFS) occurs 0 times in the stub; it must occur exactly once");
     EXPECT_EQ(refuse(smallSpec(), "MZ" + marker + marker),
               "stub: the package offset record (WBPKGOFS) occurs 2 times in the stub; it must occur exactly once");
-    EXPECT_EQ(refuse(smallSpec(), "MZ WBPKGOFS" + bytes({0x10, 0, 0, 0}) + std::string(12, '\0')),
+    EXPECT_EQ(refuse(smallSpec(), "MZ WBPKGOFS" + bytes({0x10, 0, 0, 0}) + std::string(44, '\0')),
               "stub: the stub already carries a package (its offset word is 16); use a bare installer stub");
     EXPECT_EQ(refuse(smallSpec(), "MZ WBPKGOFS" + bytes({0xFF, 0xFF})), "stub: the stub ends inside its package offset record");
-    // The record of an older stub is 12 bytes; its code would be overwritten.
-    EXPECT_EQ(refuse(smallSpec(), "MZ WBPKGOFS" + bytes({0xFF, 0xFF, 0xFF, 0xFF}) + "code after the old record"),
-              "stub: the package record's length, checksum and code page words are not zero; use a bare installer "
-              "stub built with this version");
+    // The record of an older stub is 12 or 24 bytes; what follows it would be overwritten.
+    const std::string older = "MZ WBPKGOFS" + bytes({0xFF, 0xFF, 0xFF, 0xFF});
+    for (const std::string& after : {std::string("code after the old record") + std::string(40, '\0'),
+                                     std::string(12, '\0') + "data after the 24-byte record" + std::string(10, '\0')})
+        EXPECT_EQ(refuse(smallSpec(), older + after),
+                  "stub: the package record's length, checksum, code page and digest are not zero; use a bare "
+                  "installer stub built with this version");
 
     std::string error, stub;
     writeFile(dir / "stub.exe", "MZ");
@@ -999,7 +1025,7 @@ TEST_F(Reading, OffsetRecordProblems)
     EXPECT_EQ(verifyFile(path), (Problems{"the package offset 100 lies before the end of the offset record at byte 102",
                                           damagedAt(before, 100, file.size() - stub.size())}));
     std::string twice = file;
-    twice.replace(2, 24, file.substr(102, 24));
+    twice.replace(2, 56, file.substr(102, 56));
     writeFile(path, twice);
     EXPECT_EQ(verifyFile(path),
               Problems{"the package offset record occurs 2 times in the program part; it must occur exactly once"});
@@ -1008,7 +1034,7 @@ TEST_F(Reading, OffsetRecordProblems)
 TEST_F(Reading, RecordIsFoundWhereverTheStubHoldsIt)
 {
     // At the very end of a stub, and across the reader's 64 KiB input chunks.
-    const std::string record = "WBPKGOFS" + bytes({0xFF, 0xFF, 0xFF, 0xFF}) + std::string(12, '\0');
+    const std::string record = "WBPKGOFS" + bytes({0xFF, 0xFF, 0xFF, 0xFF}) + std::string(44, '\0');
     for (std::size_t at : {std::size_t(2), std::size_t(65530), std::size_t(65536 - 8), std::size_t(65536 - 12),
                            std::size_t(131066)}) {
         stub = std::string(at, 'x') + record;
@@ -1060,10 +1086,25 @@ TEST_F(Reading, StreamsTheBuilderRefusesAreReportedOneLineEach)
     wbformat::Crc32Table table{};
     shortened.replace(114, 8, encodeU32(whole - 10) + encodeU32(wbformat::updateCrc32(table, 0, built.data() + stub.size(),
                                                                                        whole - 10)));
+    shortened.replace(126, 32, sha256Of(built.substr(stub.size(), whole - 10)));
     writeFile(path, shortened);
     EXPECT_EQ(verifyFile(path), Problems{"the record's package length " + std::to_string(whole - 10) +
                                          " is shorter than the package, " + std::to_string(whole) +
                                          " bytes to the end of its bzip2 stream: the installer would check only part of it"});
+    // A digest that differs while the CRC-32 matches: another package made to pass the
+    // CRC-32. A record without a digest binds no package to the stub.
+    std::string replaced = built;
+    replaced[126] ^= 1;
+    writeFile(path, replaced);
+    EXPECT_EQ(verifyFile(path), Problems{"the package's SHA-256 is " + hexText(built.substr(126, 32)) +
+                                         ", its record says " + hexText(replaced.substr(126, 32)) +
+                                         ": its CRC-32 matches, so the package was replaced by another made to pass "
+                                         "that check"});
+    std::string undigested = built;
+    undigested.replace(126, 32, std::string(32, '\0'));
+    writeFile(path, undigested);
+    EXPECT_EQ(verifyFile(path), Problems{"the record carries no SHA-256 of the package: the installer cannot tell "
+                                         "another package of the same length and CRC-32 from this one"});
 
     std::string records;
     for (int i = 0; i < 257; ++i) records += std::string(10, '\0');
@@ -1162,11 +1203,16 @@ TEST_F(Reading, ExtractRecreatesTheTreeAndNeverLeavesTheFolder)
     std::string ebcdic = readFile(path);
     ebcdic.replace(122, 4, encodeU32(1047));
     writeFile(path, ebcdic);
-    // The name rule holds for the decoded names as well as for their bytes.
-    const Problems found = {
-        "unsafe entry name \"../../\" at the top level: " + std::string(kRule),
-        "unsafe entry name \"../../\u00c1\u00cb\u00c4/\u00f8\u00c1\u00c0\" in ../../: " + std::string(kRule),
-        "the record's code page 1047 is not one the builder offers (874, 932, 936, 949, 950, 1250-1258)"};
+    // The name rule holds for the decoded names as well as for their bytes (where the
+    // system can decode EBCDIC at all: Wine's Windows cannot).
+    Problems found;
+    std::string decoded;
+    if (decodeText("KKa", 1047, decoded)) {
+        ASSERT_EQ(decoded, "../");
+        found = {"unsafe entry name \"../../\" at the top level: " + std::string(kRule),
+                 "unsafe entry name \"../../\u00c1\u00cb\u00c4/\u00f8\u00c1\u00c0\" in ../../: " + std::string(kRule)};
+    }
+    found.push_back("the record's code page 1047 is not one the builder offers (874, 932, 936, 949, 950, 1250-1258)");
     Problems refused = found;
     refused.insert(refused.begin(), "unknown code page 1047: nothing extracted");
     EXPECT_EQ(verifyFile(path, nullptr, dir / "z/in/out"), refused);
@@ -1227,6 +1273,39 @@ TEST_F(Reading, ExtractStaysInTheFoldersItMadeWhenOneIsSwappedForALink)
     EXPECT_EQ(readFile(dir.path / "out/moved/big"), big);
 }
 #endif
+
+// The fuzzer's seeds of whole installers carry today's record: each is read past it into
+// its package, so that the fuzzer starts from the deep cases the seeds were made for (the
+// bare stub's record is one the builder would take).
+TEST(FuzzSeeds, EveryWholeInstallerSeedPassesTheRecordCheck)
+{
+    const char* const recordProblems[] = {"offset record", "lies before the end", "record's code page",
+                                          "carries no SHA-256", "its CRC-32 matches", "CRC-32 is"};
+    int whole = 0;
+    for (const auto& e : fs::directory_iterator(WB_PACK_CORPUS_DIR)) {
+        const std::string file = readFile(e.path());
+        if (file.empty() || file[0] == 'S') continue;  // a stream, which the fuzzer puts behind a stub
+        ++whole;
+        SCOPED_TRACE(e.path().filename().string());
+        PackageListing l;
+        Problems problems;
+        readPackageFile(e.path().string(), ReadOptions(), l, problems);
+        ASSERT_TRUE(l.foundRecord);
+        if (l.packageOffset == wbformat::kNoPackage) {
+            std::size_t at = 0;
+            std::string error;
+            EXPECT_TRUE(findOffsetRecord(file, at, error)) << error;
+            continue;
+        }
+        EXPECT_TRUE(l.haveTotal);
+        EXPECT_NE(l.packageLength, 0u);
+        EXPECT_TRUE(isAnsiCodePage(l.codePage));
+        for (const std::string& problem : problems) {
+            for (const char* about : recordProblems) EXPECT_EQ(problem.find(about), std::string::npos) << problem;
+        }
+    }
+    EXPECT_EQ(whole, 6);
+}
 
 TEST(Reproducible, SameBytesWhateverOrderTheFilesWereMadeIn)
 {

@@ -52,10 +52,11 @@ struct TempDir {
 };
 
 // Any bytes with the bare offset record once stand in for the installer: the record at
-// byte 102, its offset word at 110, length 114, CRC 118, code page 122; 135 bytes in all.
+// byte 102, its offset word at 110, length 114, CRC 118, code page 122, SHA-256 126-157;
+// 167 bytes in all.
 inline std::string makeStub()
 {
-    return "MZ" + std::string(100, '\x90') + "WBPKGOFS" + std::string(4, '\xFF') + std::string(12, '\0') + "stub tail";
+    return "MZ" + std::string(100, '\x90') + "WBPKGOFS" + std::string(4, '\xFF') + std::string(44, '\0') + "stub tail";
 }
 
 // Deterministic bytes that bzip2 cannot shrink much, so buffers and blocks really fill.

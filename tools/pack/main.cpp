@@ -275,6 +275,10 @@ void printListing(const std::string& path, const wbpack::PackageListing& l)
     else
         std::printf("Package length:   %lu, CRC-32 %08lX\n", static_cast<unsigned long>(l.packageLength),
                     static_cast<unsigned long>(l.packageCrc));
+    if (l.packageLength != 0)
+        std::printf("Package SHA-256:  %s\n", l.packageDigest == std::string(l.packageDigest.size(), '\0')
+                                                   ? "not recorded (not checked)"
+                                                   : wbpack::hexText(l.packageDigest).c_str());
     if (l.codePage != 0) std::printf("Code page:        %lu\n", static_cast<unsigned long>(l.codePage));
     if (!l.haveTotal) return;
     std::printf("Package total:    %lu\n", static_cast<unsigned long>(l.packageTotal));

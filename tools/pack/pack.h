@@ -99,7 +99,7 @@ bool requestNoElevation(std::string& stub, std::string& error);
 constexpr unsigned kInstallerMode = 0755;
 
 // Reads a stub and checks that it carries the package offset record exactly once, still
-// unset (offset 0xFFFFFFFF, zero length, checksum and code page). recordPosition receives the record's byte position. mode, when
+// unset (offset 0xFFFFFFFF, zero length, checksum, code page and digest). recordPosition receives the record's byte position. mode, when
 // given, receives the stub's permission bits (read, write, execute for owner, group and
 // others; not set-user-ID and the like), for the installer file made from it.
 bool readStubFile(const std::string& path, std::string& stub, std::string& error, unsigned* mode = nullptr);
@@ -206,6 +206,7 @@ struct PackageListing {
     std::uint32_t packageLength = 0;       // 0: attached without a length, not checked
     std::uint32_t packageCrc = 0;
     std::uint32_t codePage = 0;            // 0: not recorded
+    std::string packageDigest;             // the record's SHA-256, 32 bytes; zeros: not recorded
     bool haveTotal = false;
     std::uint32_t packageTotal = 0;
     char blockSizeDigit = 0;  // '1'..'9' when the stream begins with "BZh"
@@ -239,6 +240,24 @@ bool readPackage(PackageInput& input, const ReadOptions& options, PackageListing
                  std::vector<std::string>& problems);
 bool readPackageFile(const std::string& path, const ReadOptions& options, PackageListing& listing,
                      std::vector<std::string>& problems);
+
+// ---- The package record's digest -----------------------------------------------------
+
+// SHA-256, fed in pieces: beginSha256, addSha256 as often as needed, endSha256 gives the
+// 32 bytes of the digest.
+struct Sha256 {
+    std::uint32_t state[8];
+    std::uint64_t length;
+    unsigned char block[64];
+    std::size_t held;
+};
+void beginSha256(Sha256& hash);
+void addSha256(Sha256& hash, const void* data, std::size_t size);
+std::string endSha256(Sha256& hash);
+std::string sha256Of(const std::string& bytes);
+
+// Bytes as lower-case hexadecimal digits, two per byte.
+std::string hexText(const std::string& bytes);
 
 // ---- Code pages ---------------------------------------------------------------------
 

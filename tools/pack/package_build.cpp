@@ -354,9 +354,10 @@ bool findOffsetRecord(const std::string& stub, std::size_t& recordPosition, std:
         return false;
     }
     // A stub whose record is shorter than this builder's would have code or data where
-    // the length, checksum and code page go, and would break when they were written.
-    if (stub.compare(recordPosition + wbformat::kRecordLengthAt, 12, std::string(12, '\0')) != 0) {
-        error = "the package record's length, checksum and code page words are not zero; use a bare "
+    // the length, checksums and code page go, and would break when they were written.
+    const std::size_t words = wbformat::kOffsetRecordSize - wbformat::kRecordLengthAt;
+    if (stub.compare(recordPosition + wbformat::kRecordLengthAt, words, std::string(words, '\0')) != 0) {
+        error = "the package record's length, checksum, code page and digest are not zero; use a bare "
                 "installer stub built with this version";
         return false;
     }
@@ -475,8 +476,9 @@ static bool writeStubAndTotal(FILE* f, const std::string& stub, std::size_t reco
 }
 
 // Reads the package back from the finished file and fills in the record's length,
-// checksum and code page, so that the installer can tell a damaged download before it
-// shows anything. Reading it back keeps the compressor's path free of checksum work.
+// checksum, code page and digest, so that the installer can tell a damaged download, or a
+// package that is not the one its signed stub was made for, before it shows anything.
+// Reading it back keeps the compressor's path free of checksum work.
 static bool sealPackage(FILE* f, std::size_t recordPosition, std::size_t packageOffset, std::uint32_t codePage,
                         std::string& error)
 {
@@ -484,9 +486,12 @@ static bool sealPackage(FILE* f, std::size_t recordPosition, std::size_t package
     std::vector<char> buffer(1 << 20);
     std::uint64_t length = 0;
     std::uint32_t crc = 0;
+    Sha256 hash;
+    beginSha256(hash);
     bool ok = std::fflush(f) == 0 && std::fseek(f, static_cast<long>(packageOffset), SEEK_SET) == 0;
     for (std::size_t got; ok && (got = std::fread(buffer.data(), 1, buffer.size(), f)) > 0;) {
         crc = wbformat::updateCrc32(table, crc, buffer.data(), got);
+        addSha256(hash, buffer.data(), got);
         length += got;
     }
     ok = ok && !std::ferror(f);
@@ -494,7 +499,8 @@ static bool sealPackage(FILE* f, std::size_t recordPosition, std::size_t package
         error = "the package is " + std::to_string(length) + " bytes compressed; its record holds at most 4294967295";
         return false;
     }
-    std::string words = encodeU32(static_cast<std::uint32_t>(length)) + encodeU32(crc) + encodeU32(codePage);
+    std::string words =
+        encodeU32(static_cast<std::uint32_t>(length)) + encodeU32(crc) + encodeU32(codePage) + endSha256(hash);
     ok = ok && std::fseek(f, static_cast<long>(recordPosition + wbformat::kRecordLengthAt), SEEK_SET) == 0 &&
          std::fwrite(words.data(), 1, words.size(), f) == words.size() && std::fseek(f, 0, SEEK_END) == 0;
     if (!ok) error = std::string("cannot seal the package in the output file: ") + std::strerror(errno);

@@ -176,6 +176,7 @@ bool findPackage(Scan& scan)
             l.packageLength = readLe32(hit + wbformat::kRecordLengthAt);
             l.packageCrc = readLe32(hit + wbformat::kRecordCrcAt);
             l.codePage = readLe32(hit + wbformat::kRecordCodePageAt);
+            l.packageDigest.assign(hit + wbformat::kRecordDigestAt, wbformat::kDigestSize);
         }
         scan.inBegin = (hit - scan.in.data()) + 1;
     }
@@ -681,6 +682,8 @@ void checkPackageSum(Scan& scan)
     PackageInput& input = *scan.input;
     wbformat::Crc32Table table{};
     std::uint32_t crc = 0;
+    Sha256 hash;
+    beginSha256(hash);
     std::uint64_t covered = 0;
     if (input.file) {
         std::vector<char> buffer(1 << 20);
@@ -689,12 +692,14 @@ void checkPackageSum(Scan& scan)
             std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), l.packageLength - covered));
             std::size_t got = std::fread(buffer.data(), 1, want, input.file);
             crc = wbformat::updateCrc32(table, crc, buffer.data(), got);
+            addSha256(hash, buffer.data(), got);
             covered += got;
             if (got < want) break;
         }
     } else if (l.packageOffset < input.size) {
         covered = std::min<std::uint64_t>(l.packageLength, input.size - l.packageOffset);
         crc = wbformat::updateCrc32(table, crc, input.bytes + l.packageOffset, static_cast<std::size_t>(covered));
+        addSha256(hash, input.bytes + l.packageOffset, static_cast<std::size_t>(covered));
     }
     // The builder records the package's whole length; a shorter one leaves the rest of the
     // stream out of the installer's check, so damage there would go unseen.
@@ -712,6 +717,19 @@ void checkPackageSum(Scan& scan)
         std::snprintf(text, sizeof text, "the package's CRC-32 is %08X, its record says %08X: the installer is damaged",
                       static_cast<unsigned>(crc), static_cast<unsigned>(l.packageCrc));
         addProblem(scan, text);
+    }
+    // A CRC-32 can be forged for any other package of the same length: only the digest
+    // binds the package to the signed stub. A record without one (a tool that predates it)
+    // leaves an installer that a swapped file could turn into another.
+    std::string digest = endSha256(hash);
+    if (l.packageDigest == std::string(wbformat::kDigestSize, '\0')) {
+        addProblem(scan, "the record carries no SHA-256 of the package: the installer cannot tell another package "
+                         "of the same length and CRC-32 from this one");
+    } else if (covered >= l.packageLength && crc == l.packageCrc && digest != l.packageDigest) {
+        // Damage changes the CRC-32 too and has been told; this is a package made to match it.
+        addProblem(scan, "the package's SHA-256 is " + hexText(digest) + ", its record says " +
+                             hexText(l.packageDigest) + ": its CRC-32 matches, so the package was replaced "
+                             "by another made to pass that check");
     }
 }
 
