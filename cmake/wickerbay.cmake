@@ -11,7 +11,9 @@ endif()
 if(WIN32)
   # Everything linked statically: a user's machine needs only the system DLLs. No
   # timestamp in the PE header, so the same sources give the same bytes.
-  add_link_options(-static -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp)
+  # The installer and its libraries are compiled for link-time optimisation as well; every
+  # other program and test links their machine code, without the linker plugin.
+  add_link_options(-static -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp -fno-use-linker-plugin)
 
   # Tests run under Wine through the runner, with the prefix of this build tree.
   set(CMAKE_CROSSCOMPILING_EMULATOR

@@ -54,9 +54,9 @@ bool placePerUserInstall()
     if (!wbformat::beginsWithPerUserMacro(s.installDir)) return true;
     const char* folder = localAppDataFolder();
     if (!folder) {
+        // As for any install folder that cannot be made.
         std::string text = std::string("The install folder `") + s.installDir +
-                           "' cannot be created: this user's local application data folder cannot be found."
-                           "\n\nNothing has been installed.";
+                           "' cannot be created.\n\nNothing has been installed.";
         MessageBoxA(nullptr, text.c_str(), "Setup", MB_ICONERROR);
         return false;
     }
