@@ -256,6 +256,37 @@ TEST(InstallerEndToEnd, YesRunsTheRunCommandInTheInstallDirectory)
               (std::vector<std::string>{"__uninst.dat", "docs", "runner.exe", "runner.exe.log"}));
 }
 
+// A bare program name is the install folder's program, quoted: one planted beside the
+// installer (where a download leaves whatever came with it) does not run.
+TEST(InstallerEndToEnd, BareRunCommandStartsTheInstalledProgramNotOneBesideTheInstaller)
+{
+    inst::TestFolder folder("installer_e2e_run_bare");
+    std::string app = folder.path + "\\Bare Run";
+    std::string setup = folder.path + "\\Setup.exe";
+    std::string planted = folder.path + "\\runner.exe";
+    ASSERT_TRUE(vmk::installRecorder(planted));
+    std::string error;
+    ASSERT_TRUE(lnk::buildTestInstaller(smallPackage("Bare Run", app, "runner.exe -x"), setup, error)) << error;
+
+    inst::Running run;
+    ASSERT_TRUE(inst::startInstaller(setup, "", folder.path, run));
+    HWND window = inst::waitForReadyMainWindow(run.process);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(inst::installUntilCompleted(window));
+    ui::pressButton(inst::installButton(window));
+    inst::Box box = inst::waitForBox(run.process);
+    expectBox(box, "Notice", question("Bare Run", app), MB_ICONQUESTION, {IDYES, IDNO}, window);
+    EXPECT_TRUE(inst::answerBox(box, IDYES));
+    EXPECT_EQ(ui::waitExit(run.process), 0u);
+
+    std::vector<vmk::RecorderRun> starts = vmk::waitForRecorderRuns(app + "\\runner.exe");
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(starts[0].commandLine, "\"" + app + "\\runner.exe\" -x");
+    EXPECT_EQ(starts[0].workingDir, app);
+    EXPECT_TRUE(recorderStaysIdle(planted));
+    ui::waitFor([&] { return !vmk::programRunning(app + "\\runner.exe"); });
+}
+
 TEST(InstallerEndToEnd, NoRunsNothingAndArgumentsChangeNothing)
 {
     inst::TestFolder folder("installer_e2e_run_no");

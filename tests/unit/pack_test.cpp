@@ -607,26 +607,58 @@ TEST_F(Refusal, CountedStringsOver65535BytesOrHoldingAZeroByte)
 
 TEST_F(Refusal, RunCommandWhoseProgramPathHoldsAnUnquotedBlank)
 {
-    const std::pair<const char*, const char*> refused[] = {
+    const std::string notInPackage = "\" is neither a full path nor a file of the package; name it as it lies in the "
+                                     "install folder (\"vmkick.exe\") or by its full path";
+    const std::pair<const char*, std::string> refused[] = {
         {"C:\\Program Files\\App\\app.exe",
          "run command \"C:\\Program Files\\App\\app.exe\": its program's path holds a blank and is not quoted, so "
          "Windows would first try to start C:\\Program.exe; quote the path: \"C:\\Program Files\\App\\app.exe\""},
         {"C:\\My Apps\\Run.BAT -x y",
          "run command \"C:\\My Apps\\Run.BAT -x y\": its program's path holds a blank and is not quoted, so "
          "Windows would first try to start C:\\My.exe; quote the path: \"C:\\My Apps\\Run.BAT\" -x y"},
+        // Without an extension where the program ends cannot be told: whatever it is, quoted.
+        {"C:\\Tools\\My App\\start",
+         "run command \"C:\\Tools\\My App\\start\": its program's path holds a blank and is not quoted, so "
+         "Windows would first try to start C:\\Tools\\My.exe; quote the path: \"C:\\Tools\\My App\\start\""},
+        {"d\\x.txt -q", "run command \"d\\x.txt -q\": its program's path holds a blank and is not quoted, so Windows "
+                       "would first try to start d\\x.txt; quote the path: \"d\\x.txt -q\""},
+        // A bare name is the install folder's file, which the package must hold.
+        {"vmkick.exe", "run command \"vmkick.exe\": its program \"vmkick.exe" + notInPackage},
+        {"notepad.exe read me.txt", "run command \"notepad.exe read me.txt\": its program \"notepad.exe" + notInPackage},
+        {"\"d\" -x", "run command \"\"d\" -x\": its program \"d" + notInPackage},
+        {"\"top -x", "run command \"\"top -x\": its program's quote is never closed"},
     };
     for (const auto& row : refused) {
         PackageSpec package = smallSpec();
         package.header.runCommand = row.first;
         EXPECT_EQ(refuse(package), row.second);
     }
-    for (const char* command : {"", "\"C:\\Program Files\\App\\app.exe\" -x", "notepad.exe read me.txt",
-                                "C:\\App\\app.exe", "C:\\Program Files\\App\\start"}) {
+    // Taken, and carried with a program of the package as its full path, quoted: Windows
+    // would otherwise look for it in the installer's own folder first.
+    const std::pair<const char*, const char*> taken[] = {
+        {"", ""},
+        {"\"C:\\Program Files\\App\\app.exe\" -x", "\"C:\\Program Files\\App\\app.exe\" -x"},
+        {"C:\\App\\app.exe", "C:\\App\\app.exe"},
+        {"\\\\server\\share\\tool.exe -x", "\\\\server\\share\\tool.exe -x"},
+        {"top", "\"C:\\A\\top\""},
+        {"\"D\\X.TXT\" -q \"two words\"", "\"C:\\A\\D\\X.TXT\" -q \"two words\""},
+    };
+    for (const auto& row : taken) {
         PackageSpec package = smallSpec();
-        package.header.runCommand = command;
+        package.header.runCommand = row.first;
         std::string error;
-        EXPECT_TRUE(buildInstaller(package, makeStub(), dir / "ok.exe", error)) << command << ": " << error;
+        ASSERT_TRUE(buildInstaller(package, makeStub(), dir / "ok.exe", error)) << row.first << ": " << error;
+        PackageListing l;
+        EXPECT_EQ(verifyFile(dir / "ok.exe", &l), Problems{});
+        EXPECT_EQ(l.header.runCommand, row.second);
     }
+    // An install folder that is not a full path leaves the program's folder unknown.
+    PackageSpec relative = smallSpec();
+    relative.header.installDir = "Tools\\A";
+    relative.header.runCommand = "top";
+    EXPECT_EQ(refuse(relative), "run command \"top\": its program \"top\" lies in the install folder, whose full path "
+                                "is known only on the user's machine; Windows would look for it in the installer's own "
+                                "folder first, so give the run command an install folder that is a full path, or none");
 }
 
 TEST_F(Refusal, PerUserPackagesNeedAFolderBelowTheUsersOwnAndAskForNoRights)

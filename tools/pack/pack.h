@@ -83,6 +83,10 @@ bool checkPackageSpec(const PackageSpec& package, std::string& error);
 // refuses a package whose log could be larger than the uninstaller reads.
 std::uint64_t uninstallLogBound(const PackageSpec& package);
 
+// The run command as the package carries it: a program named as it lies in the install
+// folder (a full path) becomes that file's full path, quoted; anything else unchanged.
+std::string packagedRunCommand(const PackageHeader& header);
+
 // A per-user package: its install directory begins with $L and a backslash (the user's
 // local application data folder).
 bool isPerUserPackage(const PackageSpec& package);

@@ -105,29 +105,115 @@ static bool checkEntryName(const std::string& name, const std::string& dirPath, 
     return true;
 }
 
+// A drive's full path (C:\..., C:/...) or a share's (\\server\...).
+static bool isFullProgramPath(const std::string& path)
+{
+    const char* c = path.c_str();
+    return (c[0] == '\\' && c[1] == '\\') ||
+           (((c[0] | 0x20) >= 'a' && (c[0] | 0x20) <= 'z') && c[1] == ':' && (c[2] == '\\' || c[2] == '/'));
+}
+
+// True when the package holds a file at `path`, a path below the install folder with
+// backslashes between its parts, compared as Windows compares names.
+static bool packageHoldsFile(const PackageSpec& package, const std::string& path)
+{
+    std::string wanted = foldNameCase(path, package.codePage);
+    std::string dir;
+    std::vector<std::size_t> entered;
+    for (const PackEntry& e : package.entries) {
+        if (e.kind == kEntryLeaveDir) {
+            if (!entered.empty()) dir.erase(entered.back());
+            if (!entered.empty()) entered.pop_back();
+        } else if (e.kind == kEntryEnterDir) {
+            entered.push_back(dir.size());
+            dir += e.name + "\\";
+        } else if (foldNameCase(dir + e.name, package.codePage) == wanted) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Windows reads an unquoted command's program path up to the first blank that leaves a
 // program it can start: "C:\Program Files\App\app.exe" starts C:\Program.exe when there is
-// one (anyone who can write C:\ can put it there). The program part is taken to end at the
-// first ".exe", ".com", ".bat" or ".cmd" followed by a blank or the end; without one it
-// cannot be told from the arguments, and the command is left as it is.
-static bool checkRunCommand(const std::string& command, std::string& error)
+// one (anyone who can write C:\ can put it there). An unquoted command with a blank is
+// taken only when its first word is the program, ending in ".exe", ".com", ".bat" or
+// ".cmd"; otherwise where its path ends cannot be told. The program must then be a full
+// path or a file of the package: the installer starts any other name from the install
+// folder, where it must be.
+static bool checkRunCommand(const PackageSpec& package, std::string& error)
 {
-    if (command.empty() || command[0] == '"') return true;
-    std::string lower = command;
-    for (char& c : lower) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    for (std::size_t end = 4; end <= lower.size(); ++end) {
-        std::string extension = lower.substr(end - 4, 4);
-        if (extension != ".exe" && extension != ".com" && extension != ".bat" && extension != ".cmd") continue;
-        if (end != lower.size() && lower[end] != ' ' && lower[end] != '\t') continue;
+    const std::string& command = package.header.runCommand;
+    if (command.empty()) return true;
+    const std::string shown = "run command \"" + printable(command) + "\": ";
+    std::string program;
+    if (command[0] == '"') {
+        std::size_t close = command.find('"', 1);
+        if (close == std::string::npos) {
+            error = shown + "its program's quote is never closed";
+            return false;
+        }
+        program = command.substr(1, close - 1);
+    } else {
         std::size_t blank = command.find_first_of(" \t");
-        if (blank >= end) return true;
-        error = "run command \"" + printable(command) + "\": its program's path holds a blank and is not quoted, "
-                "so Windows would first try to start " + printable(command.substr(0, blank)) +
-                ".exe; quote the path: \"" + printable(command.substr(0, end)) + "\"" +
-                printable(command.substr(end));
+        program = command.substr(0, blank);
+        std::string lower = command;
+        for (char& c : lower) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        auto endsProgram = [&](std::size_t end) {
+            std::string extension = lower.substr(end - 4, 4);
+            return (extension == ".exe" || extension == ".com" || extension == ".bat" || extension == ".cmd") &&
+                   (end == lower.size() || lower[end] == ' ' || lower[end] == '\t');
+        };
+        if (blank != std::string::npos && !(blank >= 4 && endsProgram(blank))) {
+            std::size_t end = blank + 1;
+            while (end < lower.size() && !(end >= 4 && endsProgram(end))) ++end;
+            std::string quoted = end < lower.size() || endsProgram(lower.size())
+                                     ? "\"" + printable(command.substr(0, end)) + "\"" + printable(command.substr(end))
+                                     : "\"" + printable(command) + "\"";
+            // Windows adds ".exe" to a first word that has no extension of its own.
+            std::string first = command.substr(0, blank);
+            std::size_t part = first.find_last_of("\\/");
+            bool extension = first.find('.', part == std::string::npos ? 0 : part + 1) != std::string::npos;
+            error = shown + "its program's path holds a blank and is not quoted, so Windows would first try to "
+                    "start " + printable(first) + (extension ? "" : ".exe") + "; quote the path: " + quoted;
+            return false;
+        }
+    }
+    if (isFullProgramPath(program)) return true;
+    if (!packageHoldsFile(package, program)) {
+        error = shown + "its program \"" + printable(program) + "\" is neither a full path nor a file of the package; "
+                "name it as it lies in the install folder (\"vmkick.exe\") or by its full path";
+        return false;
+    }
+    if (packagedRunCommand(package.header).size() > wbformat::kMaxCountedString) {
+        error = shown + "with the install folder's path before its program it is longer than 65535 bytes";
+        return false;
+    }
+    if (!isFullProgramPath(package.header.installDir)) {
+        error = shown + "its program \"" + printable(program) + "\" lies in the install folder, whose full path is "
+                "known only on the user's machine; Windows would look for it in the installer's own folder first, "
+                "so give the run command an install folder that is a full path, or none";
         return false;
     }
     return true;
+}
+
+// The run command as the package carries it: a program named as it lies in the install
+// folder becomes that file's full path, quoted, so that Windows never looks for it in
+// the installer's own folder (a download folder, where anyone may have left a file of
+// that name) before the install folder. The arguments follow as they were given.
+std::string packagedRunCommand(const PackageHeader& header)
+{
+    const std::string& command = header.runCommand;
+    if (command.empty()) return command;
+    bool quoted = command[0] == '"';
+    std::size_t end = quoted ? command.find('"', 1) : command.find_first_of(" \t");
+    std::string program = quoted ? command.substr(1, end - 1) : command.substr(0, end);
+    if (isFullProgramPath(program) || !isFullProgramPath(header.installDir)) return command;
+    std::string dir = header.installDir;
+    if (dir.back() != '\\') dir += '\\';
+    std::string rest = end == std::string::npos ? "" : command.substr(quoted ? end + 1 : end);
+    return "\"" + dir + program + "\"" + rest;
 }
 
 // ---- Paths the uninstall log will hold ------------------------------------------------
@@ -258,7 +344,7 @@ bool checkPackageSpec(const PackageSpec& package, std::string& error)
         !checkCountedString(h.runCommand, "run command", error) ||
         !checkCountedString(h.webAddress, "web address", error) ||
         !checkCountedString(h.publisher, "publisher", error) ||
-        !checkCountedString(h.licenceText, "licence text", error) || !checkRunCommand(h.runCommand, error))
+        !checkCountedString(h.licenceText, "licence text", error))
         return false;
 
     if (package.shortcuts.size() > static_cast<std::size_t>(wbformat::kMaxShortcuts)) {
@@ -317,6 +403,7 @@ bool checkPackageSpec(const PackageSpec& package, std::string& error)
         error = "the files add up to " + std::to_string(total) + " bytes; a package holds at most 4294967295";
         return false;
     }
+    if (!checkRunCommand(package, error)) return false;
     std::uint64_t logSize = uninstallLogBound(package);
     if (logSize > kMaxUninstallLogSize) {
         error = "the uninstall log of this package could take " + std::to_string(logSize) +
@@ -588,7 +675,9 @@ bool buildInstaller(const PackageSpec& package, const std::string& stub, const s
     bool ok = writeStubAndTotal(f, installerStub, recordPosition, static_cast<std::uint32_t>(total), error) &&
               beginPackageStream(writer, f, threads);
     if (ok) {
-        writeHeader(writer, package.header, package.shortcuts);
+        PackageHeader header = package.header;
+        header.runCommand = packagedRunCommand(header);
+        writeHeader(writer, header, package.shortcuts);
         writeEntries(writer, package.entries, total, progress);
         ok = endPackageStream(writer);
         if (!ok) error = writer.error;
