@@ -291,6 +291,9 @@ TEST_F(Cli, SigningFailuresLeaveNoOutputFile)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "wickerbay-pack: missing.p12: cannot read: No such file or directory\n");
     writeFile(p("garbage.p12"), "not a certificate");
+    // A link someone planted where a fixed-name temporary file would go is not touched.
+    writeFile(p("victim"), "theirs");
+    fs::create_symlink(p("victim"), p("Setup.exe.signed.wbpack-tmp"));
     r = run("build m/hello.cfg --stub stub.exe --sign garbage.p12");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
@@ -298,8 +301,14 @@ TEST_F(Cli, SigningFailuresLeaveNoOutputFile)
                              "above)\n";
     ASSERT_GE(r.err.size(), last.size());
     EXPECT_EQ(r.err.substr(r.err.size() - last.size()), last);
-    for (const char* left : {"Setup.exe", "Setup.exe.unsigned.wbpack-tmp", "Setup.exe.signed.wbpack-tmp"})
-        EXPECT_FALSE(fs::exists(p(left))) << left;
+    // Nothing of the installer is left, its temporary file and signing folder (named at
+    // random) included.
+    for (const auto& e : fs::directory_iterator(p("."))) {
+        std::string name = e.path().filename().string();
+        if (name != "Setup.exe.signed.wbpack-tmp") EXPECT_NE(name.rfind("Setup.exe", 0), 0u) << e.path();
+    }
+    EXPECT_TRUE(fs::is_symlink(p("Setup.exe.signed.wbpack-tmp")));
+    EXPECT_EQ(readFile(p("victim")), "theirs");
 }
 
 TEST_F(Cli, VerifyAndExtractReportEachProblemAndFail)
