@@ -1142,9 +1142,11 @@ TEST_F(Reading, StreamsTheBuilderRefusesAreReportedOneLineEach)
     for (int i = 0; i < 257; ++i) records += std::string(10, '\0');
     writeRaw(header.substr(0, header.size() - 4) + encodeU32(257) + records + encodeFileEntry("f", "1"), 1);
     PackageListing l;
-    EXPECT_EQ(verifyFile(path, &l), Problems{"the shortcut count is 257; a package holds at most 256"});
+    EXPECT_EQ(verifyFile(path, &l), (Problems{"the shortcut count is 257; a package holds at most 256",
+                                             "the shortcut records past the 256th and the entries after them are not "
+                                             "read"}));
     EXPECT_EQ(l.shortcuts.size(), 256u);
-    EXPECT_EQ(l.entries.size(), 1u);
+    EXPECT_EQ(l.entries.size(), 0u);
 
     writeRaw(header.substr(0, header.size() - 4) + encodeU32(0xFFFFFFFF) + encodeFileEntry("f", "1"), 1);
     EXPECT_EQ(verifyFile(path, &l), Problems{"the shortcut count is -1, below zero"});
@@ -1180,6 +1182,39 @@ TEST_F(Reading, StreamsTheBuilderRefusesAreReportedOneLineEach)
                                  "of memory, more than any installation needs"});
     EXPECT_EQ(cut.entries.size(), 1u);
     EXPECT_FALSE(cut.complete);
+
+    // Names of 60000 bytes in folders of such names: each is shown cut at 256 characters,
+    // so the problem texts stay small however deep the folders go; and what they take is
+    // charged to the same ceiling.
+    std::string nested;
+    for (int i = 0; i < 8; ++i) nested += encodeEnterDir(std::string(60000, 'd') + "?" + std::to_string(i));
+    writeRaw(header + nested, 0);
+    problems.clear();
+    PackageListing named;
+    EXPECT_FALSE(readPackageFile(path, ReadOptions(), named, problems));
+    ASSERT_EQ(problems.size(), 9u);
+    const std::string cutName = std::string(256, 'd') + "...";
+    EXPECT_EQ(problems[0], "entry name \"" + cutName + "\" at the top level: Windows allows no <>\"|?* or control "
+                           "characters in file names");
+    EXPECT_EQ(problems[7], "entry name \"" + cutName + "\" in " + cutName + ": Windows allows no <>\"|?* or control "
+                           "characters in file names");
+    // Forty refused names at the top level: their records fit the ceiling, their records
+    // and the texts about them do not.
+    std::string refusedNames;
+    for (int i = 0; i < 40; ++i) refusedNames += encodeEnterDir(std::string(249, 'a') + "?" + std::to_string(i + 10)) +
+                                                 encodeLeaveDir();
+    writeRaw(header + refusedNames, 0);
+    ReadOptions tight;
+    const std::size_t perEntry = 2 * (3 * sizeof(ListedEntry) + 3 * 253 + 32 + sizeof(std::string));
+    tight.maxListingBytes = 40 * perEntry + 2000;
+    problems.clear();
+    PackageListing charged;
+    EXPECT_FALSE(readPackageFile(path, tight, charged, problems));
+    EXPECT_FALSE(charged.complete);
+    ASSERT_NE(problems.back().find(" of the decompressed"), std::string::npos) << problems.back();
+    EXPECT_EQ(problems.back().substr(problems.back().find(" of the decompressed")),
+              " of the decompressed stream: listing its entries would take more than " +
+                  std::to_string(tight.maxListingBytes) + " bytes of memory, more than any installation needs");
 
     // Short entries by the hundred thousand (a few kilobytes of bzip2) cost their records,
     // however few path bytes they hold: the ceiling counts both.

@@ -37,6 +37,7 @@ struct Scan {
     PackageListing* listing;
     std::vector<std::string>* problems;
     std::size_t problemsNotShown = 0;
+    std::uint64_t problemBytes = 0;  // the texts kept, charged against the listing's ceiling
 
     // Compressed input: bytes [inBegin, inEnd) of `in` are unread; in[0] is at file
     // position inStart.
@@ -86,10 +87,12 @@ struct Scan {
 
 void addProblem(Scan& scan, const std::string& text)
 {
-    if (scan.problems->size() < scan.options->maxProblems)
+    if (scan.problems->size() < scan.options->maxProblems) {
         scan.problems->push_back(text);
-    else
+        scan.problemBytes += text.size() + sizeof(std::string);
+    } else {
         ++scan.problemsNotShown;
+    }
 }
 
 std::uint32_t readLe32(const char* bytes)
@@ -370,9 +373,11 @@ bool readHeader(Scan& scan)
         addProblem(scan, "the shortcut count is " + std::to_string(l.shortcutCount) + "; a package holds at most 256");
     if (l.shortcutCount < 0)
         addProblem(scan, "the shortcut count is " + std::to_string(l.shortcutCount) + ", below zero");
-    // Every record is read, so that the entry stream is found where the count puts it,
-    // but only as many as the installer's table holds are kept.
-    for (std::int32_t i = 0; i < l.shortcutCount; ++i) {
+    // No more records are read than the installer's table holds: a count of two thousand
+    // million would keep the reader busy for half an hour after the count was reported.
+    // Where the entry stream would begin after more is then unknown, so reading stops.
+    std::int32_t readable = std::min<std::int32_t>(l.shortcutCount, wbformat::kMaxShortcuts);
+    for (std::int32_t i = 0; i < readable; ++i) {
         ShortcutSpec s;
         std::string n = "shortcut " + std::to_string(i + 1) + " ";
         if (!readHeaderString(scan, s.linkPath, n + "link") || !readHeaderString(scan, s.target, n + "target") ||
@@ -380,7 +385,11 @@ bool readHeader(Scan& scan)
             !readHeaderString(scan, s.arguments, n + "arguments") ||
             !readHeaderString(scan, s.description, n + "description"))
             return false;
-        if (i < wbformat::kMaxShortcuts) l.shortcuts.push_back(s);
+        l.shortcuts.push_back(s);
+    }
+    if (l.shortcutCount > wbformat::kMaxShortcuts) {
+        addProblem(scan, "the shortcut records past the 256th and the entries after them are not read");
+        return false;
     }
     l.haveHeader = true;
     return true;
@@ -393,9 +402,32 @@ std::string joinPath(const std::string& dir, const std::string& name)
     return dir.empty() ? name : dir + "/" + name;
 }
 
+// A name or path as a problem shows it: at most kShownCharacters characters, the rest
+// cut off with "...". Nested names of 64 KiB each would make each line, and all of them,
+// grow without bound.
+constexpr std::size_t kShownCharacters = 256;
+
+std::string shortened(const std::string& shown)
+{
+    std::size_t at = 0;
+    for (std::size_t characters = 0; at < shown.size(); ++characters) {
+        if (characters == kShownCharacters) return shown.substr(0, at) + "...";
+        // A UTF-8 sequence is one character: its continuation bytes are 10xxxxxx.
+        do {
+            ++at;
+        } while (at < shown.size() && (static_cast<unsigned char>(shown[at]) & 0xC0) == 0x80);
+    }
+    return shown;
+}
+
+std::string shownName(const std::string& bytes, std::uint32_t codePage)
+{
+    return shortened(shownText(bytes, codePage));
+}
+
 std::string inDirectory(const std::string& dir, std::uint32_t codePage)
 {
-    return dir.empty() ? "at the top level" : "in " + shownText(dir, codePage);
+    return dir.empty() ? "at the top level" : "in " + shownName(dir, codePage);
 }
 
 void stopExtracting(Scan& scan)
@@ -448,7 +480,7 @@ bool openExtractedDir(const Scan::ExtractDir& parent, const std::string& name, S
 // a name Windows can create, and none twice in a folder.
 void checkBuilderNameRules(Scan& scan, const std::string& name, const std::string& dir)
 {
-    std::string shown = "entry name \"" + shownText(name, scan.listing->codePage) + "\" " + inDirectory(dir, scan.listing->codePage);
+    std::string shown = "entry name \"" + shownName(name, scan.listing->codePage) + "\" " + inDirectory(dir, scan.listing->codePage);
     if (!windowsAcceptsName(singleByteView(name))) addProblem(scan, shown + ": " + kWindowsNameRule);
     if (!scan.namesInDir.back().insert(foldNameCase(name, scan.listing->codePage)).second)
         addProblem(scan, shown + ": another entry there has the same name, ignoring case");
@@ -475,7 +507,7 @@ bool checkName(Scan& scan, const std::string& name, const std::string& dir)
     if (wbformat::isSafeEntryName(view.data(), view.size()) &&
         wbformat::isSafeEntryName(created.data(), created.size()))
         return true;
-    addProblem(scan, "unsafe entry name \"" + shownText(name, scan.listing->codePage) + "\" " + inDirectory(dir, scan.listing->codePage) +
+    addProblem(scan, "unsafe entry name \"" + shownName(name, scan.listing->codePage) + "\" " + inDirectory(dir, scan.listing->codePage) +
                          ": " + kUnsafeNameRule);
     if (scan.extracting) {
         addProblem(scan, "extraction stopped at the unsafe name");
@@ -502,18 +534,18 @@ bool readFileEntry(Scan& scan, const std::string& dir)
         fs::path target = scan.extractDirs.back().path / fs::path(created);
         sink = createExtractedFile(scan.extractDirs.back(), created);
         if (!sink) {
-            addProblem(scan, printable(target.string()) + ": cannot create: " + std::strerror(errno));
+            addProblem(scan, shortened(printable(target.string())) + ": cannot create: " + std::strerror(errno));
             stopExtracting(scan);
         }
     }
     std::uint64_t delivered;
     bool whole = takeStream(scan, nullptr, sink, size, delivered);
     if (sink && std::fclose(sink) != 0 && scan.extracting) {
-        addProblem(scan, printable(path) + ": cannot write an extracted file: " + std::strerror(errno));
+        addProblem(scan, shortened(printable(path)) + ": cannot write an extracted file: " + std::strerror(errno));
         stopExtracting(scan);
     }
     if (!whole) {
-        endedInside(scan, "the data of file \"" + printable(path) + "\" (" + std::to_string(delivered) + " of " +
+        endedInside(scan, "the data of file \"" + shortened(printable(path)) + "\" (" + std::to_string(delivered) + " of " +
                               std::to_string(size) + " bytes)");
         return false;
     }
@@ -535,7 +567,7 @@ bool enterDirectory(Scan& scan, std::vector<std::string>& dirs)
         // folder made here, would take the files that follow wherever it points.
         if (!openExtractedDir(scan.extractDirs.back(), extractedName(scan, name), target)) {
             int why = errno;
-            addProblem(scan, printable(target.path.string()) +
+            addProblem(scan, shortened(printable(target.path.string())) +
                                  (why == ELOOP ? ": is a symbolic link; extract never writes through one"
                                                : ": cannot create the folder: " + std::string(std::strerror(why))));
             stopExtracting(scan);
@@ -583,7 +615,7 @@ void readEntries(Scan& scan)
         std::size_t listed = l.entries.size();
         std::uint64_t at = l.decompressedSize - (scan.outEnd - scan.outBegin);
         std::uint64_t limit = scan.options->maxListingBytes;
-        if (limit != 0 && listedBytes > limit) {
+        if (limit != 0 && listedBytes + scan.problemBytes > limit) {
             addProblem(scan, "stopped reading at byte " + std::to_string(at) +
                                  " of the decompressed stream: listing its entries would take more than " +
                                  std::to_string(limit) + " bytes of memory, more than any installation needs");
@@ -615,7 +647,7 @@ void readEntries(Scan& scan)
     l.complete = true;
     if (dirs.size() > 1) {
         addProblem(scan, "the entry stream ends with " + std::to_string(dirs.size() - 1) +
-                             " directories not left, innermost " + printable(dirs.back()));
+                             " directories not left, innermost " + shortened(printable(dirs.back())));
     }
     if (l.packageTotal != l.sumOfFileSizes) {
         addProblem(scan, "the package total " + std::to_string(l.packageTotal) +
