@@ -123,8 +123,9 @@ static_assert(sizeof(kOffsetMarker) == kOffsetMarkerSize + 1, "marker is 8 bytes
 static_assert(kOffsetRecordSize == 56, "offset record is marker + four 32-bit words + SHA-256");
 
 // True for a device name that Windows opens as the device in any folder: CON, PRN, AUX,
-// NUL, COM0-COM9, LPT0-LPT9, CONIN$ and CONOUT$, in any case, and also with an extension
-// ("nul.txt") or blanks before it ("con .txt"), which Windows drops.
+// NUL, COM0-COM9, LPT0-LPT9 (also with the superscript digits 1, 2 and 3), CONIN$ and
+// CONOUT$, in any case, and also with an extension ("nul.txt") or blanks before it
+// ("con .txt"), which Windows drops.
 inline bool isDeviceName(const char* name, std::size_t length)
 {
     std::size_t base = 0;
@@ -142,7 +143,10 @@ inline bool isDeviceName(const char* name, std::size_t length)
         return device[i] == '\0' && i == base;
     };
     if (is("CON") || is("PRN") || is("AUX") || is("NUL") || is("CONIN$") || is("CONOUT$")) return true;
-    bool numbered = base == 4 && upper[3] >= '0' && upper[3] <= '9';
+    // Windows takes the superscripts 1, 2 and 3 for digits too: COM\xB9 is a device in code
+    // page 1252 (other code pages' characters at those bytes are refused with them).
+    unsigned char digit = static_cast<unsigned char>(upper[3]);
+    bool numbered = base == 4 && ((digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3);
     return numbered && ((upper[0] == 'C' && upper[1] == 'O' && upper[2] == 'M') ||
                         (upper[0] == 'L' && upper[1] == 'P' && upper[2] == 'T'));
 }

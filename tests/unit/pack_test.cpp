@@ -722,8 +722,17 @@ TEST_F(Refusal, NamesThatAreNotOneSafeComponent)
         package.entries[1].name = name;
         EXPECT_EQ(refuse(package), std::string("unsafe entry name \"") + name + "\" in d" + rule);
     }
+    // Windows takes the superscripts 1, 2 and 3 (code page 1252) for digits as well.
+    const std::pair<const char*, const char*> superscripts[] = {
+        {"COM\xB9", "COM\u00b9"}, {"lpt\xB2.txt", "lpt\u00b2.txt"}, {"Com\xB3 .x", "Com\u00b3 .x"}};
+    for (const auto& row : superscripts) {
+        PackageSpec package = smallSpec();
+        package.entries[1].name = row.first;
+        EXPECT_EQ(refuse(package), std::string("unsafe entry name \"") + row.second + "\" in d" + rule);
+    }
     // Near misses of the device names, and dots and blanks that do not end the name.
-    for (const char* name : {"COM10", "console", "LPT", "con_", "nul-x", "COM1a.txt", ".a", ". a", "a.b", "a b"}) {
+    for (const char* name : {"COM10", "console", "LPT", "con_", "nul-x", "COM1a.txt", ".a", ". a", "a.b", "a b",
+                             "COM\xB4", "LPT\xBC"}) {
         PackageSpec package = smallSpec();
         package.entries[1].name = name;
         std::string error;
