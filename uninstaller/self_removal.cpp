@@ -1,6 +1,7 @@
 #include "uninstaller/self_removal.h"
 
 #include <windows.h>
+#include <ntsecapi.h>
 #include <sddl.h>
 
 #include <cstring>
@@ -16,7 +17,8 @@ namespace {
 constexpr DWORD kDeleteRetryMs = 10000;
 constexpr DWORD kDeletePollMs = 50;
 
-// The copy's folder: "wbu" and a number, directly in the temporary folder.
+// The copy's folder: "wbu" and 16 random hexadecimal digits, directly in the folder
+// copyFolderBase names.
 constexpr char kCopyFolderPrefix[] = "wbu";
 constexpr char kCopyName[] = "wbucopy.exe";
 
@@ -57,6 +59,44 @@ std::string temporaryFolder()
     return std::string(folder, length);
 }
 
+// 16 hexadecimal digits from the system's random source; empty when it gives none. A
+// name someone could foresee could be made ready for the copy before it is.
+std::string randomName()
+{
+    unsigned char bytes[8];
+    if (!RtlGenRandom(bytes, sizeof bytes)) return std::string();
+    static const char digits[] = "0123456789ABCDEF";
+    std::string name;
+    for (unsigned char b : bytes) {
+        name += digits[b >> 4];
+        name += digits[b & 15];
+    }
+    return name;
+}
+
+// True when the open file is the one at path, as Windows names it through the handle
+// (whatever was renamed or linked in the meantime).
+bool holdsFileAt(HANDLE file, const std::string& path)
+{
+    char named[MAX_PATH * 4], expected[MAX_PATH * 4];
+    DWORD length = GetFinalPathNameByHandleA(file, named, sizeof named, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    DWORD expectedLength = GetLongPathNameA(path.c_str(), expected, sizeof expected);
+    if (length == 0 || length >= sizeof named || expectedLength == 0 || expectedLength >= sizeof expected) return false;
+    const char* shown = std::strncmp(named, "\\\\?\\", 4) == 0 ? named + 4 : named;
+    return samePath(shown, expected);
+}
+
+}  // namespace
+
+std::string copyFolderBase()
+{
+    if (!isElevated()) return temporaryFolder();
+    char windows[MAX_PATH];
+    UINT length = GetSystemWindowsDirectoryA(windows, sizeof windows);
+    if (length == 0 || length >= sizeof windows - 6) return std::string();
+    return std::string(windows, length) + "\\Temp\\";
+}
+
 // A folder that did not exist before: a name already taken (perhaps planted by someone
 // else, with an access list of theirs) is never used.
 std::string createCopyFolder(const std::string& temp)
@@ -72,9 +112,10 @@ std::string createCopyFolder(const std::string& temp)
         security.lpSecurityDescriptor = descriptor;
     }
     std::string created;
-    DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 16);
     for (DWORD attempt = 0; attempt < 100 && created.empty(); ++attempt) {
-        std::string folder = temp + kCopyFolderPrefix + decimalText(seed + attempt);
+        std::string name = randomName();
+        if (name.empty()) break;
+        std::string folder = temp + kCopyFolderPrefix + name;
         if (CreateDirectoryA(folder.c_str(), &security)) {
             created = folder;
         } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
@@ -84,6 +125,8 @@ std::string createCopyFolder(const std::string& temp)
     if (descriptor) LocalFree(descriptor);
     return created;
 }
+
+namespace {
 
 bool readWhole(HANDLE file, std::string& bytes)
 {
@@ -179,7 +222,7 @@ void removeOwnCopyFolder()
     std::string ownPath(self, length);
     std::string folder = folderOf(ownPath);
     std::string parent = folderOf(folder);
-    std::string temp = temporaryFolder();
+    std::string temp = copyFolderBase();
     if (temp.empty() || parent.empty() || !samePath(parent, temp) ||
         folder.compare(parent.size() + 1, 3, kCopyFolderPrefix) != 0 ||
         !samePath(ownPath.substr(folder.size() + 1), kCopyName)) {
@@ -198,14 +241,16 @@ void removeOwnCopyFolder()
 
 bool startCleanupCopy(const std::string& uninstallerPath, bool removeFolder)
 {
-    std::string temp = temporaryFolder();
+    std::string temp = copyFolderBase();
     std::string program;
     if (temp.empty() || !readProgram(uninstallerPath, program)) return false;
     std::string folder = createCopyFolder(temp);
     if (folder.empty()) return false;
     std::string copyPath = folder + "\\" + kCopyName;
     HANDLE held = writeCopy(copyPath, program);
-    bool started = held != INVALID_HANDLE_VALUE && startCopy(copyPath, temp, uninstallerPath, removeFolder);
+    // Started only when the file held is still the one at the path that is started.
+    bool started = held != INVALID_HANDLE_VALUE && holdsFileAt(held, copyPath) &&
+                   startCopy(copyPath, temp, uninstallerPath, removeFolder);
     // The copy holds its inherited handle until it ends; ours may go now. Without a copy,
     // closing it deletes the file, and the folder goes with it.
     if (held != INVALID_HANDLE_VALUE) CloseHandle(held);

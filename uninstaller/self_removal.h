@@ -18,6 +18,17 @@
 
 #include "uninstaller/uninstall_plan.h"
 
+// Where the copy's folder goes: run elevated, %SystemRoot%\Temp\ (a user's own TEMP is
+// one its unelevated programs can rename entries in, or move through HKCU\Environment);
+// otherwise the user's temporary folder. With its trailing backslash; empty when unknown.
+std::string copyFolderBase();
+
+// Makes a new folder for the copy below `base` (given with its trailing backslash): "wbu"
+// and 16 hexadecimal digits from the system's random source, and, run elevated, an access
+// list for SYSTEM and the Administrators alone from its creation. Empty when none could
+// be made.
+std::string createCopyFolder(const std::string& base);
+
 // Starts the clean-up copy for the uninstaller at uninstallerPath. False when any step
 // failed; then no copy runs, and nothing of the copy or its folder is left.
 bool startCleanupCopy(const std::string& uninstallerPath, bool removeFolder);

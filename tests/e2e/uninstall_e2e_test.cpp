@@ -488,9 +488,23 @@ TEST_F(UninstallEndToEnd, WithoutItsCopyTheUninstallerRemovesTheRestAndSaysItsFo
     GetEnvironmentVariableA("TEMP", savedTemp, sizeof savedTemp);
     SetEnvironmentVariableA("TMP", (base + "\\missing").c_str());
     SetEnvironmentVariableA("TEMP", (base + "\\missing").c_str());
+    // Run elevated (as every program is under Wine), the copy goes below the system's own
+    // temporary folder, whatever TEMP says: a file in that folder's place, for this run.
+    char windows[MAX_PATH] = {0};
+    GetSystemWindowsDirectoryA(windows, sizeof windows);
+    const std::string systemTemp = std::string(windows) + "\\Temp", setAside = systemTemp + ".wbtest";
+    bool blocked = MoveFileA(systemTemp.c_str(), setAside.c_str());
+    HANDLE blocker = blocked ? CreateFileA(systemTemp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr)
+                             : INVALID_HANDLE_VALUE;
+    if (blocker != INVALID_HANDLE_VALUE) CloseHandle(blocker);
     uns::UninstallRun run = uns::runUninstaller(app, IDYES, "uninstall-nocopy");
+    if (blocked) {
+        DeleteFileA(systemTemp.c_str());
+        MoveFileA(setAside.c_str(), systemTemp.c_str());
+    }
     SetEnvironmentVariableA("TMP", savedTmp[0] ? savedTmp : nullptr);
     SetEnvironmentVariableA("TEMP", savedTemp[0] ? savedTemp : nullptr);
+    ASSERT_TRUE(blocked && blocker != INVALID_HANDLE_VALUE);
 
     ASSERT_EQ(run.boxes.size(), 2u);
     EXPECT_EQ(run.boxes[1].text, "`Wb NoCopy Test' has been removed, but the uninstaller could not start the copy of "

@@ -15,6 +15,7 @@ if(WIN32)
   wb_add_test(uninstall_removal_test
     SOURCES ${CMAKE_SOURCE_DIR}/tests/unit/uninstall_removal_test.cpp
             ${CMAKE_SOURCE_DIR}/uninstaller/removal.cpp
+            ${CMAKE_SOURCE_DIR}/uninstaller/self_removal.cpp
     LIBS wb_uninstall_logic wb_shell_roots wb_ui_driver wbpack advapi32)
 endif()
 

@@ -4,6 +4,7 @@
 // shell folders include what the registry names. Folders below C:\wbtest\uninstall_removal.
 #include "common/shell_roots.h"
 #include "uninstaller/removal.h"
+#include "uninstaller/self_removal.h"
 #include "uninstaller/uninstall_plan.h"
 
 #include <gtest/gtest.h>
@@ -159,3 +160,27 @@ TEST(ShellFolders, ShortcutsMayLieOnlyInTheFourFoldersOfTheUserAndOfAllUsers)
 }
 
 }  // namespace
+
+// The clean-up copy's folder: below %SystemRoot%\Temp when elevated (every program is, under
+// Wine), named with 16 digits from the system's random source, never twice the same. (Its
+// access list cannot be read back here: Wine keeps no access list given to a new folder.)
+TEST(SelfRemoval, CopyFolderIsNewAndRandomBelowTheSystemsTemp)
+{
+    char windows[MAX_PATH];
+    UINT length = GetSystemWindowsDirectoryA(windows, sizeof windows);
+    ASSERT_GT(length, 0u);
+    const std::string base = copyFolderBase();
+    EXPECT_EQ(base, std::string(windows, length) + "\\Temp\\");
+    const std::string first = createCopyFolder(base), second = createCopyFolder(base);
+    ASSERT_FALSE(first.empty());
+    ASSERT_FALSE(second.empty());
+    EXPECT_NE(first, second);
+    for (const std::string& folder : {first, second}) {
+        std::string name = folder.substr(base.size());
+        ASSERT_EQ(name.size(), 19u) << name;
+        EXPECT_EQ(name.substr(0, 3), "wbu");
+        EXPECT_EQ(name.find_first_not_of("0123456789ABCDEF", 3), std::string::npos) << name;
+    }
+    EXPECT_TRUE(RemoveDirectoryA(first.c_str()));
+    EXPECT_TRUE(RemoveDirectoryA(second.c_str()));
+}
