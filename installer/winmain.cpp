@@ -44,6 +44,14 @@ void showCompletionNotice()
     }
 }
 
+// Texts of the package live until the process ends; one made here replaces the header's.
+char* keptText(const std::string& text)
+{
+    char* kept = static_cast<char*>(std::malloc(text.size() + 1));
+    if (kept) std::memcpy(kept, text.c_str(), text.size() + 1);
+    return kept ? kept : const_cast<char*>("");
+}
+
 // A per-user package's install directory begins with $L, the user's local application data
 // folder: from here on it is that folder's full path, and the package is installed and
 // registered for this user alone. False when the folder cannot be found, which the user
@@ -60,12 +68,9 @@ bool placePerUserInstall()
         MessageBoxA(nullptr, text.c_str(), "Setup", MB_ICONERROR);
         return false;
     }
-    std::string dir = expandPerUserPrefix(s.installDir, folder);
-    // Texts of the package live until the process ends; this one replaces the header's.
-    char* text = static_cast<char*>(std::malloc(dir.size() + 1));
-    if (!text) return false;
-    std::memcpy(text, dir.c_str(), dir.size() + 1);
-    s.installDir = text;
+    s.installDir = keptText(expandPerUserPrefix(s.installDir, folder));
+    // The builder names a program of the package by its full path below $L, quoted.
+    if (s.runCommand[0] == '"') s.runCommand = keptText("\"" + expandPerUserPrefix(s.runCommand + 1, folder));
     s.perUser = 1;
     return true;
 }

@@ -8,6 +8,9 @@
 // (The faults: installer_e2e_faults_test.cpp. The engine's own cases: installer_engine_test.)
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <shlobj.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -224,36 +227,47 @@ TEST(InstallerEndToEnd, WindowShowsProgressAndInstallsTheTreeByteForByte)
 
 TEST(InstallerEndToEnd, YesRunsTheRunCommandInTheInstallDirectory)
 {
-    inst::TestFolder folder("installer_e2e_run_yes");
-    // Given with its trailing backslash; the notice shows the folder without it.
-    std::string app = folder.path + "\\Run Here";
-    std::string runCommand = "\"" + app + "\\runner.exe\" --first \"two words\" last";
-    std::string setup = folder.path + "\\Setup.exe";
-    std::string error;
-    ASSERT_TRUE(lnk::buildTestInstaller(smallPackage("Run Test", app + "\\", runCommand), setup, error)) << error;
+    char local[MAX_PATH];
+    ASSERT_EQ(SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, local), S_OK);
+    // Machine-wide, then per user: there the builder names the program below $L and the
+    // installer puts the user's folder in its place.
+    for (bool perUser : {false, true}) {
+        SCOPED_TRACE(perUser ? "per user" : "machine-wide");
+        inst::TestFolder folder("installer_e2e_run_yes");
+        // Given with its trailing backslash; the notice shows the folder without it.
+        std::string app = perUser ? std::string(local) + "\\Programs\\Run Test" : folder.path + "\\Run Here";
+        std::string runCommand = "\"" + app + "\\runner.exe\" --first \"two words\" last";
+        std::string setup = folder.path + "\\Setup.exe";
+        std::string error;
+        ui::removeTree(app);
+        wbpack::PackageSpec package = perUser ? smallPackage("Run Test", "$L\\Programs\\Run Test\\",
+                                                             "runner.exe --first \"two words\" last")
+                                              : smallPackage("Run Test", app + "\\", runCommand);
+        ASSERT_TRUE(lnk::buildTestInstaller(package, setup, error)) << error;
 
-    inst::Running run;
-    // Started from another folder: the run command's folder comes from the installation.
-    ASSERT_TRUE(inst::startInstaller(setup, "", "C:\\", run));
-    HWND window = inst::waitForReadyMainWindow(run.process);
-    ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(inst::installUntilCompleted(window));
-    ui::pressButton(inst::installButton(window));
-    inst::Box box = inst::waitForBox(run.process);
-    EXPECT_TRUE(ui::saveScreenshot("installer-run-question"));
-    expectBox(box, "Notice", question("Run Test", app), MB_ICONQUESTION, {IDYES, IDNO}, window);
-    EXPECT_TRUE(inst::answerBox(box, IDYES));
-    EXPECT_EQ(ui::waitExit(run.process), 0u);
+        inst::Running run;
+        // Started from another folder: the run command's folder comes from the installation.
+        ASSERT_TRUE(inst::startInstaller(setup, "", "C:\\", run));
+        HWND window = inst::waitForReadyMainWindow(run.process);
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(inst::installUntilCompleted(window));
+        ui::pressButton(inst::installButton(window));
+        inst::Box box = inst::waitForBox(run.process);
+        EXPECT_TRUE(ui::saveScreenshot("installer-run-question"));
+        expectBox(box, "Notice", question("Run Test", app), MB_ICONQUESTION, {IDYES, IDNO}, window);
+        EXPECT_TRUE(inst::answerBox(box, IDYES));
+        EXPECT_EQ(ui::waitExit(run.process), 0u);
 
-    std::vector<vmk::RecorderRun> starts = vmk::waitForRecorderRuns(app + "\\runner.exe");
-    ASSERT_EQ(starts.size(), 1u);
-    EXPECT_EQ(starts[0].commandLine, runCommand);
-    EXPECT_EQ(starts[0].workingDir, app);
-    EXPECT_EQ(starts[0].show, SW_SHOW);
-    // The recorder's log beside it is its own; the installation left the rest.
-    ui::waitFor([&] { return !vmk::programRunning(app + "\\runner.exe"); });
-    EXPECT_EQ(lnk::folderNames(app),
-              (std::vector<std::string>{"__uninst.dat", "docs", "runner.exe", "runner.exe.log"}));
+        std::vector<vmk::RecorderRun> starts = vmk::waitForRecorderRuns(app + "\\runner.exe");
+        ASSERT_EQ(starts.size(), 1u);
+        EXPECT_EQ(starts[0].commandLine, runCommand);
+        EXPECT_EQ(starts[0].workingDir, app);
+        EXPECT_EQ(starts[0].show, SW_SHOW);
+        // The recorder's log beside it is its own; the installation left the rest.
+        ui::waitFor([&] { return !vmk::programRunning(app + "\\runner.exe"); });
+        EXPECT_EQ(lnk::folderNames(app),
+                  (std::vector<std::string>{"__uninst.dat", "docs", "runner.exe", "runner.exe.log"}));
+    }
 }
 
 // A bare program name is the install folder's program, quoted: one planted beside the

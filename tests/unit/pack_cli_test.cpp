@@ -423,6 +423,16 @@ TEST_F(Cli, AppMakesTheInstallerFromAJarOrEmitsItsFolderAndManifest)
               std::string::npos);
     EXPECT_EQ(readFile(p("f/app/runtime/bin/javaw.exe")), "javaw");
 
+    // --per-user: below the user's own programs folder, every path with it.
+    ASSERT_EQ(run("app --jar hello.jar --name Hello --java 11 --per-user --stub stub.exe --emit g").status, 0);
+    wbpack::PackageSpec perUser;
+    ASSERT_TRUE(wbpack::loadPackageSpec(p("g/package.cfg"), perUser, error)) << error;
+    EXPECT_EQ(perUser.header.installDir, "$L\\Programs\\Hello");
+    EXPECT_EQ(perUser.header.runCommand, "\"$L\\Programs\\Hello\\vmkick.exe\"");
+    EXPECT_EQ(perUser.shortcuts[1].target, "$L\\Programs\\Hello\\vmkick.exe");
+    EXPECT_EQ(perUser.shortcuts[1].workingDir, "$L\\Programs\\Hello");
+    EXPECT_TRUE(wbpack::checkPerUserPackage(perUser, error)) << error;
+
     // Refusals, each with its one line.
     struct {
         std::string args, err;
@@ -437,7 +447,9 @@ TEST_F(Cli, AppMakesTheInstallerFromAJarOrEmitsItsFolderAndManifest)
         {"--jar hello.jar --name H --emit e", "e: not an empty folder; the application folder is written only into "
                                               "an empty or new one", 1},
         {"--jar hello.jar", "app needs --name\nTry 'wickerbay-pack --help'.", 2},
-        {"--jar hello.jar --name H --per-user", "unknown option --per-user\nTry 'wickerbay-pack --help'.", 2},
+        {"--jar hello.jar --name H --per-user", "stub: the stub's manifest does not ask for administrator rights "
+                                                "exactly once, so it cannot be made into a per-user installer; use an "
+                                                "installer stub built with this version", 1},
     };
     for (const auto& c : refusals) {
         r = run("app " + c.args + " --stub stub.exe");

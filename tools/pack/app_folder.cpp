@@ -173,7 +173,7 @@ bool emitApp(const AppSpec& app, const std::string& dir, std::vector<std::string
     }
 
     // The manifest, as the README's walk-through writes it by hand.
-    const std::string installDir = "C:\\Program Files\\" + app.name;
+    const std::string installDir = (app.perUser ? "$L\\Programs\\" : "C:\\Program Files\\") + app.name;
     const std::string launcher = installDir + "\\vmkick.exe";
     const std::string menu = "$P\\" + (app.publisher.empty() ? "" : app.publisher + "\\") + app.name;
     std::string product = app.version.empty() ? app.name : app.name + " " + app.version;

@@ -29,8 +29,8 @@ const char kHelp[] =
     "                            [--sign PKCS12 [--sign-password-file FILE]]\n"
     "       wickerbay-pack app --jar JAR --name NAME [--publisher NAME] [--version TEXT]\n"
     "                          [--java VERSION] [--runtime DIR] [--licence FILE] [--resources DIR]\n"
-    "                          [--website URL] [--emit DIR | -o SETUP.EXE] [--stub STUB.EXE] [-j N]\n"
-    "                          [--strict] [--sign PKCS12 [--sign-password-file FILE]]\n"
+    "                          [--website URL] [--per-user] [--emit DIR | -o SETUP.EXE] [--stub STUB.EXE]\n"
+    "                          [-j N] [--strict] [--sign PKCS12 [--sign-password-file FILE]]\n"
     "       wickerbay-pack list SETUP.EXE\n"
     "       wickerbay-pack verify SETUP.EXE\n"
     "       wickerbay-pack extract SETUP.EXE DIR\n"
@@ -222,6 +222,8 @@ int runApp(const std::vector<std::string>& args, const char* argv0)
                 buildArgs.push_back(a);
                 buildArgs.push_back(args[++i]);
             }
+        } else if (a == "--per-user") {
+            app.perUser = true;
         } else if (a == "--strict" || (a.compare(0, 2, "-j") == 0 && a.size() > 2)) {
             buildArgs.push_back(a);
         } else {

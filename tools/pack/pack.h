@@ -178,12 +178,13 @@ std::string javaVersionOfClassMajor(int major);
 struct AppSpec {
     std::string jar, name, publisher, version, java, runtime, licence, resources, website;
     std::string programsDir;   // where vmkick.exe and __uninst.exe are taken from
+    bool perUser = false;      // into the user's own programs folder, $L\Programs\NAME
 };
 
 // Writes into `dir` (which must be empty or new) what a packager would put together by
 // hand: app/ with the jar, vmkick.exe, __uninst.exe, vmkick.cfg (title, archive, the
 // oldest Java, the bundled runtime's path), the runtime and the resources; the licence;
-// and package.cfg with the install folder in Program Files, the run command and the
+// and package.cfg with the install folder in Program Files (or, per user, below $L), the run command and the
 // desktop and programs-menu shortcuts. `summary` receives one line per choice made.
 bool emitApp(const AppSpec& app, const std::string& dir, std::vector<std::string>& summary, std::string& error);
 

@@ -179,7 +179,9 @@ static bool checkRunCommand(const PackageSpec& package, std::string& error)
             return false;
         }
     }
-    if (isFullProgramPath(program)) return true;
+    // The installer of a per-user package puts the user's folder in place of a leading $L.
+    bool perUser = isPerUserPackage(package);
+    if (isFullProgramPath(program) || (perUser && wbformat::beginsWithPerUserMacro(program.c_str()))) return true;
     if (!packageHoldsFile(package, program)) {
         error = shown + "its program \"" + printable(program) + "\" is neither a full path nor a file of the package; "
                 "name it as it lies in the install folder (\"vmkick.exe\") or by its full path";
@@ -189,7 +191,7 @@ static bool checkRunCommand(const PackageSpec& package, std::string& error)
         error = shown + "with the install folder's path before its program it is longer than 65535 bytes";
         return false;
     }
-    if (!isFullProgramPath(package.header.installDir)) {
+    if (!isFullProgramPath(package.header.installDir) && !perUser) {
         error = shown + "its program \"" + printable(program) + "\" lies in the install folder, whose full path is "
                 "known only on the user's machine; Windows would look for it in the installer's own folder first, "
                 "so give the run command an install folder that is a full path, or none";
@@ -209,7 +211,13 @@ std::string packagedRunCommand(const PackageHeader& header)
     bool quoted = command[0] == '"';
     std::size_t end = quoted ? command.find('"', 1) : command.find_first_of(" \t");
     std::string program = quoted ? command.substr(1, end - 1) : command.substr(0, end);
-    if (isFullProgramPath(program) || !isFullProgramPath(header.installDir)) return command;
+    // A per-user install folder ($L\...) is a full path once the installer has put the
+    // user's folder in place of $L, which it does at the start of the run command too.
+    bool perUserDir = wbformat::beginsWithPerUserMacro(header.installDir.c_str());
+    if (isFullProgramPath(program) || wbformat::beginsWithPerUserMacro(program.c_str()) ||
+        !(isFullProgramPath(header.installDir) || perUserDir)) {
+        return command;
+    }
     std::string dir = header.installDir;
     if (dir.back() != '\\') dir += '\\';
     std::string rest = end == std::string::npos ? "" : command.substr(quoted ? end + 1 : end);
