@@ -26,7 +26,6 @@ void showFatalError(const char* text)
 int main(int argc, char** argv)
 {
     restrictDllSearch();
-    loadThemedControls();
     // Relative on purpose: the configuration belongs to the working directory that the
     // shortcut gives, not to the folder of the executable.
     launcherState.configTree = loadConfig("vmkick.cfg");
