@@ -131,27 +131,27 @@ struct Generator {
 
     wbpack::PackageSpec package(const std::string& installDir)
     {
-        wbpack::PackageSpec spec;
-        spec.codePage = codePage;
-        spec.header.productName = "Product";
-        spec.header.installDir = installDir;
-        if (chance(80)) spec.entries.push_back(wbpack::memoryFileEntry(wbformat::kUninstallerName, "MZ"));
-        addEntries(spec.entries, 0);
+        wbpack::PackageSpec pkg;
+        pkg.codePage = codePage;
+        pkg.header.productName = "Product";
+        pkg.header.installDir = installDir;
+        if (chance(80)) pkg.entries.push_back(wbpack::memoryFileEntry(wbformat::kUninstallerName, "MZ"));
+        addEntries(pkg.entries, 0);
         std::size_t links = below(4);
         for (std::size_t i = 0; i < links; ++i) {
             wbpack::ShortcutSpec link;
             link.linkPath = linkPath(installDir);
             link.target = "C:\\App\\vmkick.exe";
-            spec.shortcuts.push_back(link);
+            pkg.shortcuts.push_back(link);
         }
-        return spec;
+        return pkg;
     }
 };
 
-bool builderAccepts(const wbpack::PackageSpec& spec)
+bool builderAccepts(const wbpack::PackageSpec& pkg)
 {
     std::string error;
-    bool ok = wbpack::checkPackageSpec(spec, error) && wbpack::checkPerUserPackage(spec, error);
+    bool ok = wbpack::checkPackageSpec(pkg, error) && wbpack::checkPerUserPackage(pkg, error);
     if (!ok && std::getenv("WB_PROPERTY_SHOW")) std::fprintf(stderr, "REFUSED %s\n", error.substr(0, 60).c_str());
     return ok;
 }
@@ -191,15 +191,15 @@ std::string fullPathOf(const std::string& dir)
 
 // The installer's records, newest last (the order they are pushed), as its pure parts make
 // them: the walk's folder, the entries below it, then each link's folder and file.
-std::vector<LogEntry> install(const wbpack::PackageSpec& spec, Generator& generator, std::string& root)
+std::vector<LogEntry> install(const wbpack::PackageSpec& pkg, Generator& generator, std::string& root)
 {
-    std::string dir = expandPerUserPrefix(spec.header.installDir.c_str(), kLocalAppData);
+    std::string dir = expandPerUserPrefix(pkg.header.installDir.c_str(), kLocalAppData);
     InstallWalk walk = planInstallWalk(fullPathOf(dir));
     root = walk.reached;
     std::vector<LogEntry> pushed = {{wbformat::kLogInstallRoot, root}};
     std::string running = root;
     std::vector<std::string> opened;   // the folders entered, to check the running path by
-    for (const wbpack::PackEntry& e : spec.entries) {
+    for (const wbpack::PackEntry& e : pkg.entries) {
         if (e.kind == wbpack::kEntryLeaveDir) {
             leaveRunningPath(running);
             opened.pop_back();
@@ -215,7 +215,7 @@ std::vector<LogEntry> install(const wbpack::PackageSpec& spec, Generator& genera
         if (running != expected) pushed.push_back({-1, "the running path `" + running + "' is not `" + expected + "'"});
     }
     std::vector<std::string> roots = shortcutRoots();
-    for (const wbpack::ShortcutSpec& link : spec.shortcuts) {
+    for (const wbpack::ShortcutSpec& link : pkg.shortcuts) {
         std::string linkPath = expandPerUserPrefix(link.linkPath.c_str(), kLocalAppData);
         std::string expanded;
         if (!expandLinkPathText(linkPath.c_str(), kUserFolders, expanded) || !isSavableLinkPath(expanded)) continue;
