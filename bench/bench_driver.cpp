@@ -397,16 +397,16 @@ std::string cpuFields(const InstallSample& s)
     return text;
 }
 
-// The installer built to decode on one thread, run on the same package right after ours:
-// the gain of the other cores, measured side by side.
-void sampleOursOneThread(int run, const std::string& setup, const std::string& dir)
+// One installation by a build of ours (kind "ours", or "ours1" for the build that decodes
+// on one thread: the gain of the other cores, measured side by side) into its own folder.
+void sampleOurs(const char* kind, int run, const std::string& setup, const std::string& dir)
 {
     if (setup.empty()) return;
     deleteTree(dir);
     InstallSample s = runOurs(setup);
-    std::printf("sample kind=ours1 run=%d engine_ms=%.1f whole_ms=%.1f peak_bytes=%lu window_ms=%.1f notice_ms=%.1f "
-                "exit_ms=%.1f%s\n", run, s.engineMs, s.wholeMs, static_cast<unsigned long>(s.peakBytes), s.windowMs,
-                s.noticeMs, s.exitMs, cpuFields(s).c_str());
+    std::printf("sample kind=%s run=%d engine_ms=%.1f whole_ms=%.1f peak_bytes=%lu window_ms=%.1f notice_ms=%.1f "
+                "exit_ms=%.1f%s\n", kind, run, s.engineMs, s.wholeMs, static_cast<unsigned long>(s.peakBytes),
+                s.windowMs, s.noticeMs, s.exitMs, cpuFields(s).c_str());
     std::fflush(stdout);
 }
 
@@ -434,17 +434,12 @@ int benchInstall(Options& options)
     for (int run = 1; run <= runs; ++run) {
         // The two builds of ours take turns at going first, so that neither always meets
         // what the run before left behind.
-        if (run % 2 == 0) sampleOursOneThread(run, oursOne, oursOneDir);
-        deleteTree(oursDir);
-        InstallSample s = runOurs(ours);
-        std::printf("sample kind=ours run=%d engine_ms=%.1f whole_ms=%.1f peak_bytes=%lu window_ms=%.1f notice_ms=%.1f "
-                    "exit_ms=%.1f%s\n", run, s.engineMs, s.wholeMs, static_cast<unsigned long>(s.peakBytes), s.windowMs,
-                    s.noticeMs, s.exitMs, cpuFields(s).c_str());
-        std::fflush(stdout);
-        if (run % 2 == 1) sampleOursOneThread(run, oursOne, oursOneDir);
+        if (run % 2 == 0) sampleOurs("ours1", run, oursOne, oursOneDir);
+        sampleOurs("ours", run, ours, oursDir);
+        if (run % 2 == 1) sampleOurs("ours1", run, oursOne, oursOneDir);
 
         deleteTree(floorDir);
-        s = runFloor(floor, ours, floorOffset, floorDir, resultDir + "\\floor-result.txt");
+        InstallSample s = runFloor(floor, ours, floorOffset, floorDir, resultDir + "\\floor-result.txt");
         std::printf("sample kind=floor run=%d engine_ms=%.1f whole_ms=%.1f peak_bytes=%lu%s\n", run, s.engineMs,
                     s.wholeMs, static_cast<unsigned long>(s.peakBytes), cpuFields(s).c_str());
         std::fflush(stdout);

@@ -10,24 +10,6 @@
 
 namespace wbpack {
 
-namespace {
-
-// The folders a link in a per-user package may lie in: the user's own shell folders and
-// the install folder. Anything else (the all-users menus, a folder of the system) would
-// need the rights such a package does without.
-bool inUsersOwnFolders(const std::string& linkPath, const std::string& installDir)
-{
-    static const char* const macros[] = {"$D\\", "$P\\", "$S\\", "$s\\"};
-    for (const char* macro : macros) {
-        if (linkPath.compare(0, 3, macro) == 0) return true;
-    }
-    std::string inside = installDir;
-    if (inside.back() != '\\') inside += '\\';
-    return linkPath.size() > inside.size() && linkPath.compare(0, inside.size(), inside) == 0;
-}
-
-}  // namespace
-
 bool isPerUserPackage(const PackageSpec& package)
 {
     return wbformat::beginsWithPerUserMacro(package.header.installDir.c_str());
@@ -49,7 +31,9 @@ bool checkPerUserPackage(const PackageSpec& package, std::string& error)
     }
     for (std::size_t i = 0; i < package.shortcuts.size(); ++i) {
         const std::string& link = package.shortcuts[i].linkPath;
-        if (inUsersOwnFolders(link, dir)) continue;
+        // The user's own shell folders and the install folder; anything else (the all-users
+        // menus, a folder of the system) would need the rights such a package does without.
+        if (linkInNamedFolders(link, dir)) continue;
         error = "shortcut " + std::to_string(i + 1) + " link \"" + printable(link) +
                 "\": a per-user package installs without administrator rights, so its shortcuts must lie "
                 "in the user's own folders ($D, $P, $S, $s) or in the install folder";
