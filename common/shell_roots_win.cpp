@@ -30,7 +30,8 @@ void addFolder(UINT (WINAPI *get)(LPSTR, UINT), std::vector<std::string>& folder
 std::vector<std::string> readSystemFolders()
 {
     std::vector<std::string> folders;
-    addFolder(GetWindowsDirectoryA, folders);
+    // The Windows folder is the shell's CSIDL_WINDOWS below; the system's own one differs
+    // from it only for a user of an old terminal server.
     addFolder(GetSystemWindowsDirectoryA, folders);
     addFolder(GetSystemDirectoryA, folders);
     for (int csidl : {CSIDL_WINDOWS, CSIDL_SYSTEM, CSIDL_SYSTEMX86, CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86}) {
