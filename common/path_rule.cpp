@@ -217,6 +217,19 @@ std::string logPathProblem(int type, const std::string& path)
     return std::string();
 }
 
+std::string runCommandInFolder(const std::string& command, const std::string& folder)
+{
+    if (command.empty()) return command;
+    bool quoted = command[0] == '"';
+    std::size_t end = quoted ? command.find('"', 1) : command.find_first_of(" \t");
+    std::string program = command.substr(quoted, end == std::string::npos ? end : end - quoted);
+    if (isFullPath(program)) return command;
+    std::string dir = folder;
+    if (!dir.empty() && !isSeparatorAt(dir, dir.size() - 1)) dir += '\\';
+    std::string rest = end == std::string::npos ? std::string() : command.substr(end + quoted);
+    return "\"" + dir + program + "\"" + rest;
+}
+
 bool isLinkFile(const std::string& path)
 {
     std::size_t last = lastSeparator(path);

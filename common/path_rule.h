@@ -81,6 +81,16 @@ std::string logPathProblem(int type, const std::string& path);
 // A file whose name ends in ".lnk", in any case: a shell link.
 bool isLinkFile(const std::string& path);
 
+// ---- Run commands ----------------------------------------------------------------------
+
+// The run command as it is started from the install folder `folder`: a program named by
+// its full path (quoted, or up to the first blank or tab) stays as it is; any other name
+// is the install folder's program, so it becomes that file's full path, quoted, and
+// Windows never looks for it first in the installer's own folder (a download folder,
+// where anyone may have left a file of that name) or along PATH. The arguments follow as
+// they were given.
+std::string runCommandInFolder(const std::string& command, const std::string& folder);
+
 // ---- Shell folders ---------------------------------------------------------------------
 
 // The shell folders that shortcut records may lie in, of the candidates read from Windows:

@@ -1,6 +1,7 @@
 // The installer's entry point and main sequence: open the package, show the windows, run
 // the dialogue, then release the package and tell the user where the product went.
 #include <windows.h>
+#include <shlobj.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "common/dll_search.h"
+#include "common/path_rule.h"
 #include "installer/installer_state.h"
 #include "installer/licence_window.h"
 #include "installer/main_window.h"
@@ -27,6 +29,52 @@ void runMessageLoop()
     }
 }
 
+// The token of the desktop's shell: the signed-in user's own, without elevation, also when
+// an administrator's name and password elevated the installer for a user who is none.
+// Null when there is no shell to ask.
+HANDLE shellUserToken()
+{
+    DWORD shellProcess = 0;
+    GetWindowThreadProcessId(GetShellWindow(), &shellProcess);
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shellProcess);
+    HANDLE token = nullptr;
+    HANDLE primary = nullptr;
+    if (process && OpenProcessToken(process, TOKEN_DUPLICATE, &token)) {
+        DuplicateTokenEx(token, TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT |
+                         TOKEN_ADJUST_SESSIONID, nullptr, SecurityImpersonation, TokenPrimary, &primary);
+        CloseHandle(token);
+    }
+    if (process) CloseHandle(process);
+    return primary;
+}
+
+// Starts the run command in the install directory (the current one, which the program
+// inherits). An elevated installer starts it as the signed-in user, never with the rights
+// the installation needed: the program, the Java it finds and whatever the user's
+// environment points them at would otherwise run as administrator. With no shell to take
+// the user's rights from, it starts nothing. (IsUserAnAdmin is true only for a token with
+// the administrators' rights in force: an elevated one, or any administrator's without
+// user account control.)
+bool startRunCommand(const char* command)
+{
+    if (!IsUserAnAdmin()) return WinExec(command, SW_SHOW) > 31;
+    static wchar_t line[32768];
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOW;
+    PROCESS_INFORMATION started;
+    HANDLE user = shellUserToken();
+    bool ok = user && MultiByteToWideChar(CP_ACP, 0, command, -1, line, 32768) &&
+              CreateProcessWithTokenW(user, 0, nullptr, line, 0, nullptr, nullptr, &startup, &started);
+    if (user) CloseHandle(user);
+    if (ok) {
+        CloseHandle(started.hThread);
+        CloseHandle(started.hProcess);
+    }
+    return ok;
+}
+
 void showCompletionNotice()
 {
     InstallerState& s = installerState;
@@ -36,8 +84,13 @@ void showCompletionNotice()
     if (s.runCommand[0] != '\0') {
         text += ". Do you want to run it now?";
         if (MessageBoxA(owner, text.c_str(), "Notice", MB_ICONQUESTION | MB_YESNO) == IDYES) {
-            // The current directory is the install directory, which the program inherits.
-            WinExec(s.runCommand, SW_SHOW);
+            // The builder makes a program of the package its full path, quoted; a package
+            // from elsewhere is held to the same rule here.
+            std::string command = runCommandInFolder(s.runCommand, s.installDir);
+            if (!startRunCommand(command.c_str())) {
+                text = "`" + command + "' could not be started.";
+                MessageBoxA(owner, text.c_str(), "Notice", MB_ICONEXCLAMATION);
+            }
         }
     } else {
         MessageBoxA(owner, text.c_str(), "Notice", MB_ICONINFORMATION);

@@ -12,6 +12,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -229,6 +230,9 @@ TEST(InstallerEndToEnd, YesRunsTheRunCommandInTheInstallDirectory)
 {
     char local[MAX_PATH];
     ASSERT_EQ(SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, local), S_OK);
+    // The installer runs elevated, so it starts the program with the shell's rights.
+    inst::StandInShell shell;
+    ASSERT_EQ(GetShellWindow(), shell.window);
     // Machine-wide, then per user: there the builder names the program below $L and the
     // installer puts the user's folder in its place.
     for (bool perUser : {false, true}) {
@@ -271,34 +275,61 @@ TEST(InstallerEndToEnd, YesRunsTheRunCommandInTheInstallDirectory)
 }
 
 // A bare program name is the install folder's program, quoted: one planted beside the
-// installer (where a download leaves whatever came with it) does not run.
+// installer (where a download leaves whatever came with it) does not run, whether the
+// builder wrote the full path (its packages) or the installer completes it (a package made
+// some other way). With no shell to take the user's rights from, the elevated installer
+// starts nothing and says so.
 TEST(InstallerEndToEnd, BareRunCommandStartsTheInstalledProgramNotOneBesideTheInstaller)
 {
     inst::TestFolder folder("installer_e2e_run_bare");
     std::string app = folder.path + "\\Bare Run";
     std::string setup = folder.path + "\\Setup.exe";
     std::string planted = folder.path + "\\runner.exe";
+    std::string started = "\"" + app + "\\runner.exe\" -x";
     ASSERT_TRUE(vmk::installRecorder(planted));
-    std::string error;
-    ASSERT_TRUE(lnk::buildTestInstaller(smallPackage("Bare Run", app, "runner.exe -x"), setup, error)) << error;
+    wbpack::PackageSpec package = smallPackage("Bare Run", app, "runner.exe -x");
+    std::string runner = vmk::readFile(vmk::recorderPath());
+    std::string rawStream = wbpack::encodeHeader(package.header, {}) + wbpack::encodeFileEntry("runner.exe", runner);
 
-    inst::Running run;
-    ASSERT_TRUE(inst::startInstaller(setup, "", folder.path, run));
-    HWND window = inst::waitForReadyMainWindow(run.process);
-    ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(inst::installUntilCompleted(window));
-    ui::pressButton(inst::installButton(window));
-    inst::Box box = inst::waitForBox(run.process);
-    expectBox(box, "Notice", question("Bare Run", app), MB_ICONQUESTION, {IDYES, IDNO}, window);
-    EXPECT_TRUE(inst::answerBox(box, IDYES));
-    EXPECT_EQ(ui::waitExit(run.process), 0u);
+    for (const char* made : {"by the builder", "raw", "no shell"}) {
+        SCOPED_TRACE(made);
+        bool shellPresent = std::string(made) != "no shell";
+        auto shell = shellPresent ? std::make_unique<inst::StandInShell>() : nullptr;
+        ASSERT_EQ(GetShellWindow(), shellPresent ? shell->window : nullptr);
+        ui::removeTree(app);
+        std::string error;
+        ASSERT_TRUE(std::string(made) == "raw" ? inst::buildRawInstaller(static_cast<std::uint32_t>(runner.size()), rawStream, setup, error)
+                                               : lnk::buildTestInstaller(package, setup, error)) << error;
 
-    std::vector<vmk::RecorderRun> starts = vmk::waitForRecorderRuns(app + "\\runner.exe");
-    ASSERT_EQ(starts.size(), 1u);
-    EXPECT_EQ(starts[0].commandLine, "\"" + app + "\\runner.exe\" -x");
-    EXPECT_EQ(starts[0].workingDir, app);
-    EXPECT_TRUE(recorderStaysIdle(planted));
-    ui::waitFor([&] { return !vmk::programRunning(app + "\\runner.exe"); });
+        inst::Running run;
+        ASSERT_TRUE(inst::startInstaller(setup, "", folder.path, run));
+        HWND window = inst::waitForReadyMainWindow(run.process);
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(inst::installUntilCompleted(window));
+        ui::pressButton(inst::installButton(window));
+        inst::Box box = inst::waitForBox(run.process);
+        expectBox(box, "Notice", question("Bare Run", app), MB_ICONQUESTION, {IDYES, IDNO}, window);
+        EXPECT_TRUE(inst::answerBox(box, IDYES));
+        if (!shellPresent) {
+            inst::Box refused = inst::waitForBox(run.process);
+            EXPECT_TRUE(ui::saveScreenshot("installer-run-refused"));
+            expectBox(refused, "Notice", "`" + started + "' could not be started.", MB_ICONEXCLAMATION, {IDOK},
+                      window);
+            EXPECT_TRUE(inst::answerBox(refused, IDOK));
+        }
+        EXPECT_EQ(ui::waitExit(run.process), 0u);
+
+        if (shellPresent) {
+            std::vector<vmk::RecorderRun> starts = vmk::waitForRecorderRuns(app + "\\runner.exe");
+            ASSERT_EQ(starts.size(), 1u);
+            EXPECT_EQ(starts[0].commandLine, started);
+            EXPECT_EQ(starts[0].workingDir, app);
+            ui::waitFor([&] { return !vmk::programRunning(app + "\\runner.exe"); });
+        } else {
+            EXPECT_TRUE(vmk::recorderRuns(app + "\\runner.exe").empty());
+        }
+        EXPECT_TRUE(recorderStaysIdle(planted));
+    }
 }
 
 TEST(InstallerEndToEnd, NoRunsNothingAndArgumentsChangeNothing)

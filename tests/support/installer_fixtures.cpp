@@ -86,6 +86,20 @@ Running::~Running()
     ui::closeProcess(process);
 }
 
+StandInShell::StandInShell()
+{
+    // Not declared by the SDK's headers, exported by user32 since Windows 2000.
+    using SetShell = BOOL(WINAPI*)(HWND);
+    auto setShell = reinterpret_cast<SetShell>(GetProcAddress(GetModuleHandleA("user32.dll"), "SetShellWindow"));
+    window = CreateWindowExA(0, "STATIC", "Stand-in shell", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    if (setShell && window) setShell(window);
+}
+
+StandInShell::~StandInShell()
+{
+    if (window) DestroyWindow(window);
+}
+
 std::string noise(std::size_t size, std::uint32_t seed)
 {
     return packtest::noise(size, seed);

@@ -36,6 +36,18 @@ struct Running {
     ~Running();
 };
 
+// A window of this process that Windows names the desktop's shell (GetShellWindow), as
+// Explorer's is on a user's desktop; Wine's desktop has none. An elevated installer starts
+// its run command with the rights of the shell's process. Gone again on destruction.
+// The tests check that GetShellWindow() names `window`.
+struct StandInShell {
+    HWND window = nullptr;
+    StandInShell();
+    ~StandInShell();
+    StandInShell(const StandInShell&) = delete;
+    StandInShell& operator=(const StandInShell&) = delete;
+};
+
 // Deterministic bytes that bzip2 cannot shrink.
 std::string noise(std::size_t size, std::uint32_t seed);
 // 24 MB of such bytes in top-level files part0001.bin, part0002.bin, ... of equal size (at

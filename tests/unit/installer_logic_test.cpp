@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "common/path_rule.h"
 #include "common/uninstall_log.h"
@@ -152,6 +153,32 @@ TEST(PerUserPrefix, OnlyALeadingMacroBeforeABackslashOrTheEndIsTheUsersFolder)
         {"", ""},
     };
     for (const auto& row : rows) EXPECT_EQ(expandPerUserPrefix(row.first, folder), row.second) << row.first;
+}
+
+// What "run it now" starts: a program of the installation by its full path, quoted, so
+// that Windows never takes a file of that name from the installer's folder or PATH.
+TEST(RunCommand, AProgramWithoutAFullPathIsTheInstallFoldersQuoted)
+{
+    const std::tuple<const char*, const char*, std::string> rows[] = {
+        {"vmkick.exe", "C:\\Apps\\Hello", "\"C:\\Apps\\Hello\\vmkick.exe\""},
+        {"vmkick.exe -x \"a b\"", "C:\\Apps\\Hello\\", "\"C:\\Apps\\Hello\\vmkick.exe\" -x \"a b\""},
+        {"\"bin\\run me.exe\"\t-y", "D:\\", "\"D:\\bin\\run me.exe\"\t-y"},
+        {"\"C:\\Tools\\t.exe\" -z", "D:\\A", "\"C:\\Tools\\t.exe\" -z"},
+        {"C:\\Tools\\t.exe -z", "D:\\A", "C:\\Tools\\t.exe -z"},
+        {"\\\\srv\\share\\t.exe", "D:\\A", "\\\\srv\\share\\t.exe"},
+        // Drive-relative and rooted forms name no folder of their own: not full paths.
+        {"C:t.exe", "D:\\A", "\"D:\\A\\C:t.exe\""},
+        {"\\t.exe", "D:\\A", "\"D:\\A\\\\t.exe\""},
+        {"\"unclosed.exe -q", "D:\\A", "\"D:\\A\\unclosed.exe -q\""},
+        {"", "D:\\A", ""},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(runCommandInFolder(std::get<0>(row), std::get<1>(row)), std::get<2>(row)) << std::get<0>(row);
+    }
+    // A folder ending in 表 (95 5C) has no separator yet.
+    setPathCodePage(932);
+    EXPECT_EQ(runCommandInFolder("a.exe", "C:\\\x95\x5C"), "\"C:\\\x95\x5C\\a.exe\"");
+    setPathCodePage(0);
 }
 
 TEST(RunningPath, LeavingDropsTheLastComponent)

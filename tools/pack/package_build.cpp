@@ -207,21 +207,12 @@ static bool checkRunCommand(const PackageSpec& package, std::string& error)
 std::string packagedRunCommand(const PackageHeader& header)
 {
     const std::string& command = header.runCommand;
-    if (command.empty()) return command;
-    bool quoted = command[0] == '"';
-    std::size_t end = quoted ? command.find('"', 1) : command.find_first_of(" \t");
-    std::string program = quoted ? command.substr(1, end - 1) : command.substr(0, end);
     // A per-user install folder ($L\...) is a full path once the installer has put the
     // user's folder in place of $L, which it does at the start of the run command too.
     bool perUserDir = wbformat::beginsWithPerUserMacro(header.installDir.c_str());
-    if (isFullProgramPath(program) || wbformat::beginsWithPerUserMacro(program.c_str()) ||
-        !(isFullProgramPath(header.installDir) || perUserDir)) {
-        return command;
-    }
-    std::string dir = header.installDir;
-    if (dir.back() != '\\') dir += '\\';
-    std::string rest = end == std::string::npos ? "" : command.substr(quoted ? end + 1 : end);
-    return "\"" + dir + program + "\"" + rest;
+    bool perUserProgram = !command.empty() && wbformat::beginsWithPerUserMacro(command.c_str() + (command[0] == '"'));
+    if (perUserProgram || !(isFullProgramPath(header.installDir) || perUserDir)) return command;
+    return runCommandInFolder(command, header.installDir);
 }
 
 // ---- Paths the uninstall log will hold ------------------------------------------------
