@@ -38,6 +38,7 @@ constexpr int kBlockWhole = 101;
 enum SlotOwner { kFree, kWorker, kParked, kReader };
 
 int forcedThreads = 0;
+std::uint32_t blocksFromWorkers = 0;
 
 // The stream's bits from a given bit on, shifted into whole bytes.
 struct BitFeed {
@@ -73,7 +74,12 @@ struct BlockStream {
     std::uint64_t streamOffset;  // of the stream in the file
     std::uint64_t streamBits;    // from the stream's start to the end of the file
     char level;                  // the block-size digit
+    // Block starts found so far by the workers, which look for them ahead of the blocks
+    // they decode; the reading thread never waits for them.
     std::vector<std::uint64_t> markers;
+    std::uint64_t scannedTo;     // the stream byte the next piece to look at begins with
+    bool scanEnded;
+    bool scanBusy;               // a worker is looking at a piece, outside the lock
 
     // The reading thread's side.
     Slot* current;
@@ -89,7 +95,9 @@ struct BlockStream {
     unsigned char* spareBuffers[kMaxDecodeThreads];
     int spareCount;
     std::size_t claimNext;  // the next marker a worker may take
-    bool quit;
+    std::uint64_t readerAt; // the block the reading thread is at: markers before it are past
+    volatile bool quit;
+    unsigned char* scanBytes;    // the workers' scan buffer: a piece, the 7 bytes after it, 7 zeros
     HANDLE threads[kMaxDecodeThreads];
     int threadCount;
 };
@@ -152,33 +160,19 @@ bool readAt(HANDLE file, std::uint64_t offset, void* dest, DWORD count, DWORD* g
     return ReadFile(file, dest, count, got, &at) != 0;
 }
 
-// Every marker of the stream, read from its file in pieces; the last 7 bytes of each
-// piece are looked at again with the next, so that markers across pieces are found.
-bool scanStreamMarkers(BlockStream& b)
+// The markers in the piece of the stream from byte `from` on; the 7 bytes after it are
+// read with it, so that markers across pieces are found. False at the end of the file.
+bool scanPiece(BlockStream& b, std::uint64_t from, unsigned char* bytes, std::vector<std::uint64_t>& found)
 {
-    unsigned char* bytes = static_cast<unsigned char*>(std::malloc(kScanBytes + 8));
-    if (!bytes) return false;
-    buildMarkerHints();
-    std::uint64_t base = 0;  // the stream byte of bytes[0]
-    std::size_t held = 0;
-    for (;;) {
-        DWORD got = 0;
-        if (!readAt(b.file, b.streamOffset + base + held, bytes + held, kScanBytes, &got)) got = 0;
-        held += got;
-        if (got == 0) {
-            // Zeros after the end complete the last windows; a marker must end in the file.
-            std::memset(bytes + held, 0, 8);
-            scanWindows(b.markers, bytes, held + 7, base, b.streamBits);
-            break;
-        }
-        if (held < 8) continue;
-        scanWindows(b.markers, bytes, held, base, b.streamBits);
-        std::memmove(bytes, bytes + held - 7, 7);
-        base += held - 7;
-        held = 7;
-    }
-    std::free(bytes);
-    return true;
+    // readAt leaves got at 0 when the read fails.
+    DWORD got;
+    readAt(b.file, b.streamOffset + from, bytes, kScanBytes + 7, &got);
+    if (got == 0) return false;
+    // Zeros after the end complete the last windows; a marker must end in the file.
+    std::memset(bytes + got, 0, 7);
+    bool more = got > kScanBytes;
+    scanWindows(found, bytes, (more ? kScanBytes : got) + 7, from, b.streamBits);
+    return more;
 }
 
 bool isEndMarker(std::uint64_t marker)
@@ -262,7 +256,10 @@ void startBlock(BlockStream& b, Slot& s)
 void decodeSymbols(Slot& s)
 {
     char none = 0;
-    while (s.outcome == kStillDecoding && !s.cancel) {
+    // The symbols are most of a block's work: a worker hands a block over between two
+    // pieces of input, and the reading thread goes on from there, so that it never waits
+    // for a whole block's symbols.
+    while (s.outcome == kStillDecoding && !s.cancel && !s.handOver) {
         s.strm.next_out = &none;
         s.strm.avail_out = 0;
         int r = BZ2_bzDecompress(&s.strm);
@@ -318,11 +315,17 @@ void endDecoder(Slot& s)
 // ---- the workers --------------------------------------------------------------------
 
 // Under the lock.
+void spareBuffer(BlockStream& b, Slot& s)
+{
+    if (s.buffer) b.spareBuffers[b.spareCount++] = s.buffer;
+    s.buffer = nullptr;
+}
+
+// Under the lock.
 void releaseSlot(BlockStream& b, Slot& s)
 {
     endDecoder(s);
-    if (s.buffer) b.spareBuffers[b.spareCount++] = s.buffer;
-    s.buffer = nullptr;
+    spareBuffer(b, s);
     s.owner = kFree;
 }
 
@@ -344,9 +347,12 @@ void claimSlot(Slot& s, int owner, std::uint64_t start)
 }
 
 // Under the lock: the next block a worker may decode, with a slot and a buffer for it.
+// Workers take markers in order, and none at or before the reading thread's block.
 Slot* claimNextBlock(BlockStream& b)
 {
-    while (b.claimNext < b.markers.size() && isEndMarker(b.markers[b.claimNext])) ++b.claimNext;
+    while (b.claimNext < b.markers.size() &&
+           (isEndMarker(b.markers[b.claimNext]) || markerBit(b.markers[b.claimNext]) <= b.readerAt))
+        ++b.claimNext;
     if (b.claimNext >= b.markers.size() || b.spareCount == 0) return nullptr;
     Slot* s = freeSlot(b);
     if (!s) return nullptr;
@@ -370,6 +376,34 @@ void decodeAhead(BlockStream& b, Slot& s)
     if (s.outcome != kStillDecoding) endDecoder(s);
 }
 
+// Under the lock, which it leaves while it reads: looks further into the stream, from the
+// reading thread's block on, until a marker turns up or the file ends. The workers
+// find the blocks as they go, so that the window shows without the stream being read
+// first and the reading thread never scans.
+void scanAhead(BlockStream& b)
+{
+    b.scanBusy = true;
+    std::uint64_t from = std::max(b.scannedTo, b.readerAt / 8);
+    std::vector<std::uint64_t> found;
+    LeaveCriticalSection(&b.lock);
+    bool more = true;
+    while (more && found.empty() && !b.quit) {
+        more = scanPiece(b, from, b.scanBytes, found);
+        from += kScanBytes;
+    }
+    EnterCriticalSection(&b.lock);
+    // Only one worker scans, and only once every marker found before has been taken or
+    // passed; after the stream has ended or broken, no block is wanted any more.
+    if (!b.scanEnded) {
+        b.markers.swap(found);
+        b.claimNext = 0;
+    }
+    b.scannedTo = from;
+    b.scanEnded |= !more;
+    b.scanBusy = false;
+    WakeAllConditionVariable(&b.changed);
+}
+
 DWORD WINAPI runWorker(void* param)
 {
     BlockStream& b = *static_cast<BlockStream*>(param);
@@ -377,7 +411,11 @@ DWORD WINAPI runWorker(void* param)
     while (!b.quit) {
         Slot* s = claimNextBlock(b);
         if (!s) {
-            SleepConditionVariableCS(&b.changed, &b.lock, INFINITE);
+            if (b.claimNext >= b.markers.size() && !b.scanEnded && !b.scanBusy) {
+                scanAhead(b);
+            } else {
+                SleepConditionVariableCS(&b.changed, &b.lock, INFINITE);
+            }
             continue;
         }
         LeaveCriticalSection(&b.lock);
@@ -417,8 +455,7 @@ Slot* takeBlock(BlockStream& b, std::uint64_t bit)
 {
     Slot* taken = nullptr;
     EnterCriticalSection(&b.lock);
-    // Workers take markers in order; none after this block may take it.
-    while (b.claimNext < b.markers.size() && markerBit(b.markers[b.claimNext]) <= bit) ++b.claimNext;
+    b.readerAt = bit;
     while (!taken) {
         dropBlocksBefore(b, bit);
         Slot* ahead = nullptr;
@@ -428,25 +465,27 @@ Slot* takeBlock(BlockStream& b, std::uint64_t bit)
         }
         if (ahead && ahead->owner == kParked) {
             ahead->owner = kReader;
+            ahead->handOver = 0;
             taken = ahead;
+            ++blocksFromWorkers;
         } else if (ahead) {
             InterlockedExchange(&ahead->handOver, 1);
         } else if (Slot* s = freeSlot(b)) {
+            // A free slot's decoder has been ended; startBlock sets the rest.
             claimSlot(*s, kReader, bit);
-            s->outcome = kStillDecoding;
-            s->symbolsDone = false;
-            s->streamOpen = false;
             taken = s;
+            WakeAllConditionVariable(&b.changed);
             LeaveCriticalSection(&b.lock);
             startBlock(b, *s);
             decodeSymbols(*s);
-            WakeAllConditionVariable(&b.changed);
             return taken;
         }
         if (!taken) SleepConditionVariableCS(&b.changed, &b.lock, INFINITE);
     }
     WakeAllConditionVariable(&b.changed);
     LeaveCriticalSection(&b.lock);
+    // A block handed over before its symbols were all read goes on from where it stopped.
+    if (!taken->symbolsDone) decodeSymbols(*taken);
     return taken;
 }
 
@@ -463,6 +502,7 @@ void dropAllBlocks(BlockStream& b)
 {
     EnterCriticalSection(&b.lock);
     b.claimNext = b.markers.size();
+    b.scanEnded = true;
     dropBlocksBefore(b, ~0ULL);
     WakeAllConditionVariable(&b.changed);
     LeaveCriticalSection(&b.lock);
@@ -512,14 +552,22 @@ void finishBlock(BlockStream& b)
     }
 }
 
-std::uint32_t takeBytes(Slot& s, unsigned char* out, std::uint32_t count)
+std::uint32_t takeBytes(BlockStream& b, Slot& s, unsigned char* out, std::uint32_t count)
 {
-    if (s.taken < s.filled) {
-        std::uint32_t n = std::min(count, s.filled - s.taken);
+    std::uint32_t n = std::min(count, s.filled - s.taken);
+    if (n != 0) {
         std::memcpy(out, s.buffer + s.taken, n);
         s.taken += n;
-        return n;
     }
+    // Once what a worker decoded ahead has been taken, its buffer can serve the next block
+    // while the rest of this one is decoded here.
+    if (s.buffer && s.taken == s.filled) {
+        EnterCriticalSection(&b.lock);
+        spareBuffer(b, s);
+        WakeAllConditionVariable(&b.changed);
+        LeaveCriticalSection(&b.lock);
+    }
+    if (n != 0) return n;
     if (s.outcome == kStillDecoding && s.symbolsDone) return decodeOutput(s, out, count);
     return 0;
 }
@@ -535,6 +583,9 @@ int wantedThreads()
 
 void startWorkers(BlockStream& b, int threads)
 {
+    b.scanBytes = static_cast<unsigned char*>(std::malloc(kScanBytes + 14));
+    if (!b.scanBytes) return;
+    buildMarkerHints();
     for (int i = 1; i < threads; ++i) {
         unsigned char* buffer = static_cast<unsigned char*>(std::malloc(kAheadBytes));
         if (!buffer) break;
@@ -558,6 +609,11 @@ void closeAtExit()
 void setDecodeThreads(int threads)
 {
     forcedThreads = threads;
+}
+
+std::uint32_t blocksTakenFromWorkers()
+{
+    return blocksFromWorkers;
 }
 
 int decodeThreadCount()
@@ -625,14 +681,10 @@ bool openBlockStream(HANDLE file, std::uint32_t streamOffset)
         b->level = static_cast<char>(header & 0xFF);
         lookAtNextMarker(*b);
     }
-    // One thread needs no markers: each block's end is found by decoding it.
-    if (b->status == BZ_OK && threads > 1) {
-        if (!scanStreamMarkers(*b)) {
-            closeBlockStream();
-            return false;
-        }
-        startWorkers(*b, threads);
-    }
+    // One thread needs no markers: each block's end is found by decoding it. A worker may
+    // start on the first block too, before the reading thread asks for it; it then hands
+    // the block over at once.
+    if (b->status == BZ_OK && threads > 1) startWorkers(*b, threads);
     return true;
 }
 
@@ -650,7 +702,7 @@ std::uint32_t readBlockStream(void* dest, std::uint32_t count, int* status)
             b.current = takeBlock(b, b.nextStart);
             continue;
         }
-        std::uint32_t got = takeBytes(*b.current, out + done, count - done);
+        std::uint32_t got = takeBytes(b, *b.current, out + done, count - done);
         done += got;
         if (blockDelivered(*b.current)) {
             finishBlock(b);
@@ -686,6 +738,7 @@ void closeBlockStream()
         std::free(s.input);
     }
     for (int i = 0; i < b.spareCount; ++i) std::free(b.spareBuffers[i]);
+    std::free(b.scanBytes);
     DeleteCriticalSection(&b.lock);
     stream = nullptr;
     delete &b;

@@ -19,10 +19,14 @@ void setDecodeThreads(int threads);
 // The threads a stream opened now would decode with.
 int decodeThreadCount();
 
-// Opens the bzip2 stream that begins at streamOffset of the open file: finds the block
-// starts by their marker and starts the decoding threads, which all read through that
-// handle; it stays the caller's. False when the file cannot be read or memory runs out;
-// a damaged stream is told by the reads.
+// Blocks the reading thread has taken over from a worker since the program started, for
+// the tests: that the workers find blocks and do their part.
+std::uint32_t blocksTakenFromWorkers();
+
+// Opens the bzip2 stream that begins at streamOffset of the open file and starts the
+// decoding threads, which find the block starts by their marker as they go and all read
+// through that handle; it stays the caller's. False when the file cannot be read or
+// memory runs out; a damaged stream is told by the reads.
 bool openBlockStream(HANDLE file, std::uint32_t streamOffset);
 
 // Reads up to count bytes into dest. *status becomes BZ_OK, BZ_STREAM_END (the stream's
