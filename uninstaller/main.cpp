@@ -86,17 +86,18 @@ bool loadLog()
 
 // Nothing between the install folder (or the shell folder) and a logged item may be a
 // junction or a symbolic link: one put in place of a folder the installer made would steer
-// the deletes to wherever it points.
-bool reachedThroughLink(const std::string& path, int type)
+// the deletes to wherever it points. The removal checks that on the item it opens.
+std::string scopeOf(const std::string& path, int type)
 {
     UninstallerState& state = uninstallerState;
-    std::string base = logScopeOf({type, path}, state.plan.installRoot, state.shortcutRoots);
-    if (base.empty()) return true;
-    for (const std::string& step : pathsBelow(base, path)) {
-        DWORD attributes = GetFileAttributesA(step.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
-    }
-    return false;
+    return logScopeOf({type, path}, state.plan.installRoot, state.shortcutRoots);
+}
+
+void noteRemoval(Removal result, const std::string& item)
+{
+    UninstallerState& state = uninstallerState;
+    if (result == Removal::throughLink) state.linked.push_back(item);
+    if (result == Removal::failed) state.failures.push_back(item);
 }
 
 void findRegistration()
@@ -117,28 +118,20 @@ void removeFiles()
     UINT length = GetSystemDirectoryA(systemFolder, sizeof systemFolder);
     if (length > 0 && length < sizeof systemFolder) SetCurrentDirectoryA(systemFolder);
     for (const std::string& file : state.plan.files) {
-        if (reachedThroughLink(file, wbformat::kLogFile)) {
-            state.linked.push_back(file);
-        } else if (!removeLoggedFile(file)) {
-            state.failures.push_back(file);
-        }
+        noteRemoval(removeLoggedFile(file, scopeOf(file, wbformat::kLogFile)), file);
     }
     // An installer ended between writing its next log and moving it into place leaves
     // this file, which would keep the folder for ever. It lies beside the log, in the
-    // folder the log was found in, so no link can lie on its way.
+    // folder the log was found in.
     std::string pending = state.logPath + ".new";
-    if (!removeLoggedFile(pending)) state.failures.push_back(pending);
+    noteRemoval(removeLoggedFile(pending, state.ownFolder), pending);
 }
 
 void removeFolders()
 {
     UninstallerState& state = uninstallerState;
     for (const std::string& folder : state.plan.folders) {
-        if (reachedThroughLink(folder, wbformat::kLogShortcutFolder)) {
-            state.linked.push_back(folder);
-        } else if (!removeEmptyFolder(folder)) {
-            state.failures.push_back(folder);
-        }
+        noteRemoval(removeEmptyFolder(folder, scopeOf(folder, wbformat::kLogShortcutFolder)), folder);
     }
 }
 

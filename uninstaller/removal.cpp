@@ -2,6 +2,10 @@
 
 #include <windows.h>
 
+#include <cstring>
+
+#include "uninstaller/uninstall_plan.h"
+
 namespace {
 
 const char kShellFoldersKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
@@ -58,6 +62,122 @@ bool holdsAnything(const std::string& folder)
     return any;
 }
 
+typedef BOOL(WINAPI* SetInformationCall)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+
+// Windows before Vista has no deletion through a handle; there the uninstaller works by
+// path, as it always did.
+SetInformationCall setInformationCall()
+{
+    return reinterpret_cast<SetInformationCall>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle")));
+}
+
+// The item itself, never what a link points to, shared with every other opener as
+// DeleteFile would: whoever holds it without sharing deletion still keeps it.
+HANDLE openForDeletion(const std::string& path)
+{
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
+    HANDLE item = CreateFileA(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, share, nullptr,
+                              OPEN_EXISTING, flags, nullptr);
+    // Changing attributes is needed only for a read-only file, and deleting may be allowed
+    // where that is not.
+    if (item == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+        item = CreateFileA(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING, flags, nullptr);
+    }
+    return item;
+}
+
+// The name Windows knows the open item by, through whatever links led to it, without the
+// \\?\ prefix that it adds; empty when unknown.
+std::string nameThroughHandle(HANDLE item)
+{
+    char name[MAX_PATH * 4];
+    DWORD length = GetFinalPathNameByHandleA(item, name, sizeof name, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0 || length >= sizeof name) return std::string();
+    std::string shown(name, length);
+    if (shown.compare(0, 8, "\\\\?\\UNC\\") == 0) return "\\\\" + shown.substr(8);
+    if (shown.compare(0, 4, "\\\\?\\") == 0) return shown.substr(4);
+    return shown;
+}
+
+// True when the open item is what path names below base with no link on the way: Windows'
+// own name for it must be its name for base followed by the rest of path. base itself may
+// lie behind links (a user's desktop may), which are not the log's to judge.
+bool reachedDirectly(HANDLE item, const BY_HANDLE_FILE_INFORMATION& info, const std::string& path,
+                     const std::string& base)
+{
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
+    if (pathsBelow(base, path).empty()) return false;
+    HANDLE top = CreateFileA(base.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (top == INVALID_HANDLE_VALUE) return false;
+    std::string topName = withoutTrailingSeparator(nameThroughHandle(top));
+    CloseHandle(top);
+    std::string itemName = nameThroughHandle(item);
+    std::string rest = withoutTrailingSeparator(path).substr(withoutTrailingSeparator(base).size());
+    // Below a drive's root the rest begins without a separator ("C:\" and "App").
+    if (!topName.empty() && lastSeparator(topName) != topName.size() - 1 && !rest.empty() && rest[0] != '\\' &&
+        rest[0] != '/') {
+        topName += '\\';
+    }
+    return !topName.empty() && !itemName.empty() && samePath(itemName, topName + rest);
+}
+
+bool setAttributes(HANDLE item, DWORD attributes, SetInformationCall setInformation)
+{
+    FILE_BASIC_INFO basic;
+    std::memset(&basic, 0, sizeof basic);  // times of 0 stay as they are
+    // Attributes of 0 would mean "unchanged" too.
+    basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+    return setInformation(item, FileBasicInfo, &basic, sizeof basic);
+}
+
+// Marks the item deleted; Windows removes it when the handle closes. False, with Windows'
+// reason in GetLastError, when it refuses.
+bool deleteThrough(HANDLE item, SetInformationCall setInformation)
+{
+    FILE_DISPOSITION_INFO disposition;
+    disposition.DeleteFile = TRUE;
+    return setInformation(item, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+bool linkOnTheWay(const std::string& path, const std::string& base)
+{
+    std::vector<std::string> steps = pathsBelow(base, path);
+    for (const std::string& step : steps) {
+        DWORD attributes = GetFileAttributesA(step.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+    }
+    return steps.empty();
+}
+
+Removal removeFileByPath(const std::string& path, const std::string& base)
+{
+    if (linkOnTheWay(path, base)) return Removal::throughLink;
+    if (DeleteFileA(path.c_str())) return Removal::done;
+    DWORD error = GetLastError();
+    if (isGone(error)) return Removal::done;
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) || !(attributes & FILE_ATTRIBUTE_READONLY)) {
+        return Removal::failed;
+    }
+    SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (DeleteFileA(path.c_str())) return Removal::done;
+    SetFileAttributesA(path.c_str(), attributes);
+    return Removal::failed;
+}
+
+Removal removeFolderByPath(const std::string& path, const std::string& base)
+{
+    if (linkOnTheWay(path, base)) return Removal::throughLink;
+    if (RemoveDirectoryA(path.c_str())) return Removal::done;
+    DWORD error = GetLastError();
+    if (isGone(error) || error == ERROR_DIR_NOT_EMPTY || error == ERROR_DIRECTORY) return Removal::done;
+    return holdsAnything(path) ? Removal::done : Removal::failed;
+}
+
 }  // namespace
 
 std::vector<std::string> readShellFolders()
@@ -70,30 +190,66 @@ std::vector<std::string> readShellFolders()
     return folders;
 }
 
-bool removeLoggedFile(const std::string& path)
+Removal removeLoggedFile(const std::string& path, const std::string& base)
 {
-    if (DeleteFileA(path.c_str())) return true;
-    DWORD error = GetLastError();
-    if (isGone(error)) return true;
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
-        (attributes & FILE_ATTRIBUTE_DIRECTORY) || !(attributes & FILE_ATTRIBUTE_READONLY)) {
-        return false;
+    SetInformationCall setInformation = setInformationCall();
+    if (!setInformation) return removeFileByPath(path, base);
+    HANDLE item = openForDeletion(path);
+    if (item == INVALID_HANDLE_VALUE) return isGone(GetLastError()) ? Removal::done : Removal::failed;
+    Removal result = Removal::failed;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(item, &info)) {
+        result = Removal::failed;
+    } else if (!reachedDirectly(item, info, path, base)) {
+        result = Removal::throughLink;
+    } else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        // A file record never removes a folder, not even an empty one.
+        result = Removal::failed;
+    } else if (deleteThrough(item, setInformation)) {
+        result = Removal::done;
+    } else if (GetLastError() == ERROR_ACCESS_DENIED && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {
+        // Windows refuses to delete a read-only file; the attribute does not make it the
+        // user's. Cleared through the same handle, and set again when deleting still fails.
+        DWORD attributes = info.dwFileAttributes;
+        if (setAttributes(item, attributes & ~FILE_ATTRIBUTE_READONLY, setInformation)) {
+            if (deleteThrough(item, setInformation)) {
+                result = Removal::done;
+            } else {
+                setAttributes(item, attributes, setInformation);
+            }
+        }
     }
-    // DeleteFile refuses a read-only file; the attribute does not make it the user's.
-    SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (DeleteFileA(path.c_str())) return true;
-    SetFileAttributesA(path.c_str(), attributes);
-    return false;
+    CloseHandle(item);
+    return result;
 }
 
-bool removeEmptyFolder(const std::string& path)
+Removal removeEmptyFolder(const std::string& path, const std::string& base)
 {
-    // RemoveDirectory itself refuses a folder that holds anything: that refusal is what
-    // keeps the user's own files, so nothing here ever looks inside to delete.
-    if (RemoveDirectoryA(path.c_str())) return true;
-    DWORD error = GetLastError();
-    if (isGone(error) || error == ERROR_DIR_NOT_EMPTY || error == ERROR_DIRECTORY) return true;
-    // Other refusals (in use, no rights) matter only for an empty folder.
-    return holdsAnything(path);
+    SetInformationCall setInformation = setInformationCall();
+    if (!setInformation) return removeFolderByPath(path, base);
+    HANDLE item = openForDeletion(path);
+    if (item == INVALID_HANDLE_VALUE) {
+        if (isGone(GetLastError())) return Removal::done;
+        // Other refusals (in use, no rights) matter only for an empty folder.
+        return holdsAnything(path) ? Removal::done : Removal::failed;
+    }
+    Removal result = Removal::failed;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(item, &info)) {
+        result = Removal::failed;
+    } else if (!reachedDirectly(item, info, path, base)) {
+        result = Removal::throughLink;
+    } else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        // A file where a folder was is the user's: kept, and not a failure either.
+        result = Removal::done;
+    } else if (deleteThrough(item, setInformation)) {
+        result = Removal::done;
+    } else {
+        // Windows itself refuses to delete a folder that holds anything: that refusal is
+        // what keeps the user's own files, so nothing here ever looks inside to delete.
+        DWORD error = GetLastError();
+        result = error == ERROR_DIR_NOT_EMPTY || holdsAnything(path) ? Removal::done : Removal::failed;
+    }
+    CloseHandle(item);
+    return result;
 }

@@ -10,10 +10,24 @@
 // uninstaller never removes one, even an empty one that a record names.
 std::vector<std::string> readShellFolders();
 
-// Removes one file. True when it is gone afterwards, including when it was gone before.
-// A read-only file is ours to remove too.
-bool removeLoggedFile(const std::string& path);
+// What became of one logged item.
+enum class Removal {
+    done,         // gone, or kept on purpose (a folder that holds the user's files)
+    failed,       // still there, and it should not be
+    throughLink,  // untouched: a junction or symbolic link lies between base and the item
+};
 
-// Removes a folder when it is empty. True when the folder is gone or was kept because it
-// holds something (the user's files); false only when an empty folder could not be removed.
-bool removeEmptyFolder(const std::string& path);
+// Each item is opened once, as itself (a link is never followed), and everything is judged
+// on that open handle: whether it is a link, whether the way to it from base (the install
+// folder or the shell folder the log's record belongs to, which may itself be reached
+// through links) holds one, and then the deletion. A swap between a check and the deletion
+// therefore cannot steer it elsewhere. Only where Windows lacks deletion through a handle
+// are the same checks made by path.
+
+// Removes one file: done when it is gone afterwards, including when it was gone before.
+// A read-only file is ours to remove too.
+Removal removeLoggedFile(const std::string& path, const std::string& base);
+
+// Removes a folder when it is empty: done when the folder is gone or was kept because it
+// holds something (the user's files); failed only when an empty folder could not be removed.
+Removal removeEmptyFolder(const std::string& path, const std::string& base);

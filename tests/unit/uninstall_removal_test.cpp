@@ -1,7 +1,8 @@
 // Unit tests of the uninstaller's file system steps under Wine: a file goes (read-only
 // too), a file already gone is no failure, a file held open is one; a folder goes only when
-// empty, and a folder kept for the user's files is no failure; the log is read whole; the
-// shell folders include what the registry names. Folders below C:\wbtest\uninstall_removal.
+// empty, and a folder kept for the user's files is no failure; nothing goes through a link;
+// the log is read whole; the shell folders include what the registry names. Folders below
+// C:\wbtest\uninstall_removal.
 #include "common/shell_roots.h"
 #include "uninstaller/removal.h"
 #include "uninstaller/self_removal.h"
@@ -15,7 +16,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
+
+// What became of an item; the fixture below has the same name.
+using Outcome = ::Removal;
 
 namespace {
 
@@ -34,15 +40,33 @@ void writeFile(const std::string& path, const std::string& data)
     std::fclose(file);
 }
 
+// The host link a test makes below kBase, removed as a link on the host: a tree walk here
+// could follow it.
+const std::string kLink = kBase + "\\link";
+
+void removeHostLink()
+{
+    // Named from the drive's root, which is there even when kBase is not.
+    std::string drive = ui::hostPath("C:\\");
+    ASSERT_FALSE(drive.empty());
+    if (drive.back() != '/') drive += '/';
+    ASSERT_TRUE(ui::runOnHost({"/bin/rm", "-f", drive + "wbtest/uninstall_removal/link"}));
+}
+
 class Removal : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        removeHostLink();
         ui::removeTree(kBase);
         CreateDirectoryA("C:\\wbtest", nullptr);
         ASSERT_TRUE(CreateDirectoryA(kBase.c_str(), nullptr));
     }
-    void TearDown() override { ui::removeTree(kBase); }
+    void TearDown() override
+    {
+        removeHostLink();
+        ui::removeTree(kBase);
+    }
 };
 
 TEST_F(Removal, FilesGoAndAFileAlreadyGoneIsNoFailure)
@@ -53,12 +77,16 @@ TEST_F(Removal, FilesGoAndAFileAlreadyGoneIsNoFailure)
     writeFile(readOnly, "b");
     ASSERT_TRUE(SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
 
-    EXPECT_TRUE(removeLoggedFile(file));
+    EXPECT_EQ(removeLoggedFile(file, kBase), Outcome::done);
     EXPECT_FALSE(exists(file));
-    EXPECT_TRUE(removeLoggedFile(readOnly));
+    EXPECT_EQ(removeLoggedFile(readOnly, kBase), Outcome::done);
     EXPECT_FALSE(exists(readOnly));
-    EXPECT_TRUE(removeLoggedFile(file));
-    EXPECT_TRUE(removeLoggedFile(kBase + "\\missing\\deeper\\c.txt"));
+    EXPECT_EQ(removeLoggedFile(file, kBase), Outcome::done);
+    EXPECT_EQ(removeLoggedFile(kBase + "\\missing\\deeper\\c.txt", kBase), Outcome::done);
+    // Windows' name for the open file differs in case from the log's; still the same file.
+    writeFile(kBase + "\\Mixed.TXT", "m");
+    EXPECT_EQ(removeLoggedFile(kBase + "\\mixed.txt", kBase), Outcome::done);
+    EXPECT_FALSE(exists(kBase + "\\Mixed.TXT"));
 }
 
 TEST_F(Removal, AFileHeldOpenOrAFolderInItsPlaceIsAFailure)
@@ -67,15 +95,16 @@ TEST_F(Removal, AFileHeldOpenOrAFolderInItsPlaceIsAFailure)
     writeFile(file, "held");
     HANDLE held = CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    EXPECT_FALSE(removeLoggedFile(file));
+    EXPECT_EQ(removeLoggedFile(file, kBase), Outcome::failed);
     EXPECT_TRUE(exists(file));
     CloseHandle(held);
-    EXPECT_TRUE(removeLoggedFile(file));
+    EXPECT_EQ(removeLoggedFile(file, kBase), Outcome::done);
+    EXPECT_FALSE(exists(file));
 
     // A file record never removes a folder, not even an empty one.
     const std::string folder = kBase + "\\was-a-file";
     ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
-    EXPECT_FALSE(removeLoggedFile(folder));
+    EXPECT_EQ(removeLoggedFile(folder, kBase), Outcome::failed);
     EXPECT_TRUE(exists(folder));
 }
 
@@ -87,16 +116,53 @@ TEST_F(Removal, AFolderGoesOnlyWhenEmpty)
     ASSERT_TRUE(CreateDirectoryA(users.c_str(), nullptr));
     writeFile(users + "\\mine.txt", "the user's");
 
-    EXPECT_TRUE(removeEmptyFolder(empty));
+    EXPECT_EQ(removeEmptyFolder(empty, kBase), Outcome::done);
     EXPECT_FALSE(exists(empty));
-    EXPECT_TRUE(removeEmptyFolder(users)) << "kept for the user's file: not a failure";
+    EXPECT_EQ(removeEmptyFolder(users, kBase), Outcome::done) << "kept for the user's file: not a failure";
     EXPECT_TRUE(exists(users + "\\mine.txt"));
-    EXPECT_TRUE(removeEmptyFolder(empty)) << "already gone";
+    EXPECT_EQ(removeEmptyFolder(empty, kBase), Outcome::done) << "already gone";
 
     // A file where a folder was is the user's: kept, and not a failure either.
     writeFile(empty, "now a file");
-    EXPECT_TRUE(removeEmptyFolder(empty));
+    EXPECT_EQ(removeEmptyFolder(empty, kBase), Outcome::done);
     EXPECT_TRUE(exists(empty));
+}
+
+// A host symbolic link, which Wine shows as a reparse point. Wine opens what it points to
+// even when asked for the link itself, so here only Windows' own name for the open item
+// tells: the same check that catches a link replacing any folder on the way.
+TEST_F(Removal, NothingIsRemovedThroughALinkBelowItsBase)
+{
+    const std::string elsewhere = kBase + "\\elsewhere", link = kLink;
+    ASSERT_TRUE(CreateDirectoryA(elsewhere.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((elsewhere + "\\empty").c_str(), nullptr));
+    writeFile(elsewhere + "\\theirs.txt", "theirs");
+    ASSERT_TRUE(ui::runOnHost({"/bin/ln", "-s", ui::hostPath(elsewhere), ui::hostPath(kBase) + "/link"}));
+    ASSERT_TRUE(ui::waitFor([&] {
+        DWORD attributes = GetFileAttributesA(link.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    }));
+
+    EXPECT_EQ(removeLoggedFile(link + "\\theirs.txt", kBase), Outcome::throughLink);
+    EXPECT_EQ(removeEmptyFolder(link + "\\empty", kBase), Outcome::throughLink);
+    EXPECT_EQ(removeLoggedFile(link, kBase), Outcome::throughLink);
+    ASSERT_TRUE(RemoveDirectoryA((elsewhere + "\\empty").c_str()));
+    ASSERT_TRUE(DeleteFileA((elsewhere + "\\theirs.txt").c_str()));
+    EXPECT_EQ(removeEmptyFolder(link, kBase), Outcome::throughLink) << "the link's target is empty now";
+    EXPECT_TRUE(exists(elsewhere));
+    writeFile(elsewhere + "\\theirs.txt", "theirs");
+    writeFile(kBase + "\\ours.txt", "ours");
+    // Not below its base: never touched.
+    EXPECT_EQ(removeLoggedFile(kBase + "\\ours.txt", elsewhere), Outcome::throughLink);
+    EXPECT_TRUE(exists(kBase + "\\ours.txt"));
+    EXPECT_EQ(removeLoggedFile(kBase, kBase), Outcome::throughLink);
+
+    // A base behind a link (a user's desktop may be one) is the base: below it, items go.
+    EXPECT_EQ(removeLoggedFile(link + "\\theirs.txt", link), Outcome::done);
+    EXPECT_FALSE(exists(elsewhere + "\\theirs.txt"));
+    ASSERT_TRUE(CreateDirectoryA((elsewhere + "\\empty").c_str(), nullptr));
+    EXPECT_EQ(removeEmptyFolder(link + "\\empty\\", link + "\\"), Outcome::done);
+    EXPECT_FALSE(exists(elsewhere + "\\empty"));
 }
 
 TEST_F(Removal, TheLogIsReadWholeOrNotAtAll)
