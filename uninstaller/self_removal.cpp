@@ -150,33 +150,19 @@ bool readProgram(const std::string& path, std::string& bytes)
     return ok;
 }
 
-// Writes the copy through a handle that shares no writing, then opens it again, with
-// "delete on close" and inheritable, through a handle that shares no writing either, and
-// reads it back. A handle that may write keeps Windows from starting the program, so the
-// two cannot be one; whatever happened between them, the bytes read back under the second
-// handle are the bytes that will run, and they must be the uninstaller's.
-HANDLE writeCopy(const std::string& copyPath, const std::string& program)
+// Writes the copy through a handle that shares no writing. A handle that may write keeps
+// Windows from starting the program, so it is closed before the copy is opened again to
+// be checked and started.
+bool writeCopy(const std::string& copyPath, const std::string& program)
 {
     HANDLE writer = CreateFileA(copyPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (writer == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
+    if (writer == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
     bool ok = WriteFile(writer, program.data(), static_cast<DWORD>(program.size()), &written, nullptr) &&
               written == program.size();
     CloseHandle(writer);
-
-    SECURITY_ATTRIBUTES inherited;
-    std::memset(&inherited, 0, sizeof inherited);
-    inherited.nLength = sizeof inherited;
-    inherited.bInheritHandle = TRUE;
-    HANDLE held = ok ? CreateFileA(copyPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, &inherited,
-                                   OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr)
-                     : INVALID_HANDLE_VALUE;
-    std::string readBack;
-    if (held != INVALID_HANDLE_VALUE && readWhole(held, readBack) && readBack == program) return held;
-    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
-    DeleteFileA(copyPath.c_str());
-    return INVALID_HANDLE_VALUE;
+    return ok;
 }
 
 bool startCopy(const std::string& copyPath, const std::string& workFolder, const std::string& uninstallerPath,
@@ -211,33 +197,52 @@ bool startCopy(const std::string& copyPath, const std::string& workFolder, const
     return true;
 }
 
-// The copy's own folder, when it is one that startCleanupCopy made: the copy moves its
-// file out of it (a running program's file may be renamed, not deleted), into the
-// temporary folder, where Windows deletes it when the copy ends, and removes the folder.
-void removeOwnCopyFolder()
+typedef BOOL(WINAPI* SetInformationCall)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+
+// Once the copy runs, its file is moved out of its folder into the temporary folder (where
+// Windows deletes it when the copy ends), and the folder goes. Only the handle held can do
+// it: it shares no deletion, so no one else may rename the file, the copy included. The
+// rename takes the system's own form of the path, "\??\C:\...". Before Vista, and when it
+// fails, the folder stays, empty once the copy has ended.
+void moveCopyOut(HANDLE held, const std::string& copyFolder, const std::string& temp)
 {
-    char self[MAX_PATH * 4];
-    DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
-    if (length == 0 || length >= sizeof self) return;
-    std::string ownPath(self, length);
-    std::string folder = folderOf(ownPath);
-    std::string parent = folderOf(folder);
-    std::string temp = copyFolderBase();
-    if (temp.empty() || parent.empty() || !samePath(parent, temp) ||
-        folder.compare(parent.size() + 1, 3, kCopyFolderPrefix) != 0 ||
-        !samePath(ownPath.substr(folder.size() + 1), kCopyName)) {
-        return;
-    }
-    char outside[MAX_PATH];
-    if (!GetTempFileNameA(temp.c_str(), kCopyFolderPrefix, 0, outside)) return;
-    if (MoveFileExA(ownPath.c_str(), outside, MOVEFILE_REPLACE_EXISTING)) {
-        RemoveDirectoryA(folder.c_str());
-    } else {
-        DeleteFileA(outside);
+    SetInformationCall setInformation = reinterpret_cast<SetInformationCall>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle")));
+    std::string name = randomName();
+    if (!setInformation || name.empty()) return;
+    std::string target = "\\??\\" + temp + kCopyFolderPrefix + name + ".tmp";
+    int length = MultiByteToWideChar(CP_ACP, 0, target.data(), static_cast<int>(target.size()), nullptr, 0);
+    if (length <= 0) return;
+    std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + length * sizeof(WCHAR), 0);
+    FILE_RENAME_INFO* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->FileNameLength = static_cast<DWORD>(length * sizeof(WCHAR));
+    MultiByteToWideChar(CP_ACP, 0, target.data(), static_cast<int>(target.size()), rename->FileName, length);
+    if (setInformation(held, FileRenameInfo, rename, static_cast<DWORD>(buffer.size()))) {
+        RemoveDirectoryA(copyFolder.c_str());
     }
 }
 
 }  // namespace
+
+HANDLE openCopyToStart(const std::string& copyPath, const std::string& program)
+{
+    // Shares reading alone: while it is open nobody may write, rename, delete or replace
+    // the copy, and Windows may still start it. "Delete on close" and inherited: the copy
+    // holds it until it ends, and then Windows deletes the copy's file. (Windows refuses
+    // that flag for a program file once a process runs from it.)
+    SECURITY_ATTRIBUTES inherited;
+    std::memset(&inherited, 0, sizeof inherited);
+    inherited.nLength = sizeof inherited;
+    inherited.bInheritHandle = TRUE;
+    HANDLE held = CreateFileA(copyPath.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, &inherited, OPEN_EXISTING,
+                              FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (held == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
+    // Whatever happened since it was written, these are the bytes that will run.
+    std::string readBack;
+    if (readWhole(held, readBack) && readBack == program && holdsFileAt(held, copyPath)) return held;
+    CloseHandle(held);
+    return INVALID_HANDLE_VALUE;
+}
 
 bool startCleanupCopy(const std::string& uninstallerPath, bool removeFolder)
 {
@@ -247,14 +252,17 @@ bool startCleanupCopy(const std::string& uninstallerPath, bool removeFolder)
     std::string folder = createCopyFolder(temp);
     if (folder.empty()) return false;
     std::string copyPath = folder + "\\" + kCopyName;
-    HANDLE held = writeCopy(copyPath, program);
-    // Started only when the file held is still the one at the path that is started.
-    bool started = held != INVALID_HANDLE_VALUE && holdsFileAt(held, copyPath) &&
-                   startCopy(copyPath, temp, uninstallerPath, removeFolder);
+    HANDLE held = writeCopy(copyPath, program) ? openCopyToStart(copyPath, program) : INVALID_HANDLE_VALUE;
+    // Started from its path while the handle keeps that path's file the one checked.
+    bool started = held != INVALID_HANDLE_VALUE && startCopy(copyPath, temp, uninstallerPath, removeFolder);
+    if (started) moveCopyOut(held, folder, temp);
     // The copy holds its inherited handle until it ends; ours may go now. Without a copy,
     // closing it deletes the file, and the folder goes with it.
     if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
-    if (!started) RemoveDirectoryA(folder.c_str());
+    if (!started) {
+        DeleteFileA(copyPath.c_str());
+        RemoveDirectoryA(folder.c_str());
+    }
     return started;
 }
 
@@ -277,6 +285,5 @@ int runCleanup(const CleanupRequest& request)
     } else {
         status = 1;
     }
-    removeOwnCopyFolder();
     return status;
 }

@@ -2,17 +2,21 @@
 // runs.
 //
 // At the end it copies itself into a new folder of its own in the temporary folder, opens
-// that copy with "delete on close" in a handle the copy inherits, and starts it with an
-// inherited handle to itself and a clean-up request (uninstall_plan.h). The copy waits on
-// that handle until the original has ended, deletes the uninstaller, then the log beside
-// it, then that folder when asked and empty; last it moves its own file out of its folder,
-// removes the folder, and ends. Windows deletes the copy's file when its last handle
-// closes, which is when the copy's process has gone.
+// that copy with "delete on close" in a handle that forbids anyone else to write, rename
+// or delete it, and starts it from its path, with that handle and one to the original
+// process inherited, and a clean-up request (uninstall_plan.h). Once the copy runs, the
+// uninstaller moves the copy's file through its handle out of the new folder and removes
+// the folder. The copy waits on its handle to the original until that has ended, deletes
+// the uninstaller, then the log beside it, then that folder when asked and empty, and
+// ends. Windows deletes the copy's file when its last handle closes, which is when the
+// copy's process has gone.
 //
 // Run elevated, the uninstaller gives the new folder an access list that lets only SYSTEM
 // and the Administrators in: the user's own unelevated programs can write the temporary
 // folder, and one of them must not be able to replace the copy before it is started.
 #pragma once
+
+#include <windows.h>
 
 #include <string>
 
@@ -28,6 +32,12 @@ std::string copyFolderBase();
 // list for SYSTEM and the Administrators alone from its creation. Empty when none could
 // be made.
 std::string createCopyFolder(const std::string& base);
+
+// Opens the copy written at copyPath so that it can be started and not replaced: sharing
+// only reading, "delete on close", inheritable, holding exactly program's bytes, and at
+// copyPath as Windows names the open file. The handle, or INVALID_HANDLE_VALUE; then the
+// file found at copyPath, if any, is gone: it was not the copy to start.
+HANDLE openCopyToStart(const std::string& copyPath, const std::string& program);
 
 // Starts the clean-up copy for the uninstaller at uninstallerPath. False when any step
 // failed; then no copy runs, and nothing of the copy or its folder is left.

@@ -121,6 +121,22 @@ std::string describeAccess(const std::string& path)
     return text;
 }
 
+std::string userSid()
+{
+    HANDLE token = nullptr;
+    char buffer[256];
+    DWORD size = 0;
+    char* text = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return "";
+    if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size)) {
+        ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text);
+    }
+    CloseHandle(token);
+    std::string sid = text ? text : "";
+    LocalFree(text);
+    return sid;
+}
+
 UserShellFoldersGuard::UserShellFoldersGuard()
 {
     HKEY key = nullptr;
@@ -362,7 +378,8 @@ UninstallRun runUninstaller(const std::string& installDir, int answer, const std
             }
             if (!copy) {
                 copy = openCleanupCopy(process, run.copyPath);
-                if (copy) run.copyFolderAccess = describeAccess(run.copyPath.substr(0, run.copyPath.find_last_of('\\')));
+                std::string folder = run.copyPath.substr(0, run.copyPath.find_last_of('\\'));
+                run.copyFolderGoneWhileWaiting = copy && GetFileAttributesA(folder.c_str()) == INVALID_FILE_ATTRIBUTES;
             }
             if (copy) {
                 run.copyWaited = WaitForSingleObject(copy, 0) == WAIT_TIMEOUT &&

@@ -97,15 +97,18 @@ struct UninstallRun {
     std::string copyPath;
     DWORD copyExitCode = STILL_ACTIVE;
     bool copyFileGone = false;
-    // The copy's own folder in the temporary folder, its access list as read while the
-    // copy waited (describeAccess), and whether it was gone afterwards.
-    std::string copyFolderAccess;
+    // The copy's own folder in the temporary folder: gone already while the copy waited,
+    // and gone afterwards.
+    bool copyFolderGoneWhileWaiting = false;
     bool copyFolderGone = false;
 };
 
 // A file or folder's access list: "protected" or "inherits", then "; allow SID MASK FLAGS"
 // (hexadecimal) for each entry in order.
 std::string describeAccess(const std::string& path);
+
+// The security identifier of the user the test runs as, as text.
+std::string userSid();
 
 // Starts <installDir>\__uninst.exe in installDir, as its shortcut does, answers the
 // question with `answer` and every other box with its first button, and saves a

@@ -1,8 +1,8 @@
 // Unit tests of the uninstaller's file system steps under Wine: a file goes (read-only
 // too), a file already gone is no failure, a file held open is one; a folder goes only when
 // empty, and a folder kept for the user's files is no failure; nothing goes through a link;
-// the log is read whole; the shell folders include what the registry names. Folders below
-// C:\wbtest\uninstall_removal.
+// the log is read whole; the shell folders include what the registry names; the clean-up
+// copy cannot be replaced while it is started. Folders below C:\wbtest\uninstall_removal.
 #include "common/shell_roots.h"
 #include "uninstaller/removal.h"
 #include "uninstaller/self_removal.h"
@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/ui_driver.h"
+#include "tests/support/uninstall_fixtures.h"
 
 #include <windows.h>
 
@@ -228,8 +229,11 @@ TEST(ShellFolders, ShortcutsMayLieOnlyInTheFourFoldersOfTheUserAndOfAllUsers)
 }  // namespace
 
 // The clean-up copy's folder: below %SystemRoot%\Temp when elevated (every program is, under
-// Wine), named with 16 digits from the system's random source, never twice the same. (Its
-// access list cannot be read back here: Wine keeps no access list given to a new folder.)
+// Wine), named with 16 digits from the system's random source, never twice the same, and
+// made with an access list for SYSTEM and the Administrators alone. Wine keeps no access
+// lists on files: it reads a folder's back from its Unix permissions, where the
+// Administrators' entry became the owner's and nobody else's (a folder made without a list
+// also lets Everyone read).
 TEST(SelfRemoval, CopyFolderIsNewAndRandomBelowTheSystemsTemp)
 {
     char windows[MAX_PATH];
@@ -246,7 +250,69 @@ TEST(SelfRemoval, CopyFolderIsNewAndRandomBelowTheSystemsTemp)
         ASSERT_EQ(name.size(), 19u) << name;
         EXPECT_EQ(name.substr(0, 3), "wbu");
         EXPECT_EQ(name.find_first_not_of("0123456789ABCDEF", 3), std::string::npos) << name;
+        EXPECT_EQ(uns::describeAccess(folder), "inherits; allow S-1-5-18 1f01ff 3; allow " + uns::userSid() + " 1f01ff 3");
     }
     EXPECT_TRUE(RemoveDirectoryA(first.c_str()));
     EXPECT_TRUE(RemoveDirectoryA(second.c_str()));
+}
+
+// While the uninstaller holds its copy to start it, nobody can move it away, delete it,
+// write it or put another file in its place; Windows can still start it from its path.
+TEST(SelfRemoval, TheCopyHeldForStartingCannotBeReplacedAndStillStarts)
+{
+    const std::string folder = createCopyFolder(copyFolderBase());
+    ASSERT_FALSE(folder.empty());
+    const std::string copy = folder + "\\wbucopy.exe", away = folder + "\\away.exe", other = folder + "\\other.exe";
+    // This test program itself stands in for the uninstaller: a program Windows can start.
+    char self[MAX_PATH * 4];
+    DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
+    ASSERT_GT(length, 0u);
+    std::string program;
+    FILE* file = std::fopen(std::string(self, length).c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    char buffer[65536];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) program.append(buffer, got);
+    std::fclose(file);
+    ASSERT_GT(program.size(), 4096u);
+    writeFile(copy, program);
+    writeFile(other, "another program");
+
+    EXPECT_EQ(openCopyToStart(copy, program + "x"), INVALID_HANDLE_VALUE) << "not the bytes written";
+    EXPECT_FALSE(exists(copy));
+    writeFile(copy, program);
+    HANDLE held = openCopyToStart(copy, program);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(MoveFileExA(copy.c_str(), away.c_str(), 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(DeleteFileA(copy.c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    HANDLE writer = CreateFileA(copy.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(MoveFileExA(other.c_str(), copy.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_TRUE(exists(other));
+
+    std::string line = "\"" + copy + "\" --gtest_filter=None";
+    std::vector<char> commandLine(line.begin(), line.end());
+    commandLine.push_back('\0');
+    STARTUPINFOA startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    ASSERT_TRUE(CreateProcessA(copy.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &process))
+        << GetLastError();
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
+    DWORD exitCode = 99;
+    EXPECT_TRUE(GetExitCodeProcess(process.hProcess, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+
+    // The last handle gone, so is the copy.
+    CloseHandle(held);
+    EXPECT_FALSE(exists(copy));
+    EXPECT_TRUE(DeleteFileA(other.c_str()));
+    EXPECT_TRUE(RemoveDirectoryA(folder.c_str()));
 }
