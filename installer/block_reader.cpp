@@ -449,6 +449,18 @@ void dropBlocksBefore(BlockStream& b, std::uint64_t bit)
     }
 }
 
+// Once what a worker decoded ahead has been taken, or when it was handed the block over
+// before any output, its buffer can serve the next block while the rest of this one is
+// decoded here.
+void returnTakenBuffer(BlockStream& b, Slot& s)
+{
+    if (!s.buffer || s.taken != s.filled) return;
+    EnterCriticalSection(&b.lock);
+    spareBuffer(b, s);
+    WakeAllConditionVariable(&b.changed);
+    LeaveCriticalSection(&b.lock);
+}
+
 // The slot of the block at `bit`, from the worker that decodes it, or a free one in
 // which the reading thread decodes it itself.
 Slot* takeBlock(BlockStream& b, std::uint64_t bit)
@@ -485,6 +497,7 @@ Slot* takeBlock(BlockStream& b, std::uint64_t bit)
     WakeAllConditionVariable(&b.changed);
     LeaveCriticalSection(&b.lock);
     // A block handed over before its symbols were all read goes on from where it stopped.
+    returnTakenBuffer(b, *taken);
     if (!taken->symbolsDone) decodeSymbols(*taken);
     return taken;
 }
@@ -559,14 +572,7 @@ std::uint32_t takeBytes(BlockStream& b, Slot& s, unsigned char* out, std::uint32
         std::memcpy(out, s.buffer + s.taken, n);
         s.taken += n;
     }
-    // Once what a worker decoded ahead has been taken, its buffer can serve the next block
-    // while the rest of this one is decoded here.
-    if (s.buffer && s.taken == s.filled) {
-        EnterCriticalSection(&b.lock);
-        spareBuffer(b, s);
-        WakeAllConditionVariable(&b.changed);
-        LeaveCriticalSection(&b.lock);
-    }
+    returnTakenBuffer(b, s);
     if (n != 0) return n;
     if (s.outcome == kStillDecoding && s.symbolsDone) return decodeOutput(s, out, count);
     return 0;
