@@ -29,9 +29,10 @@ void runMessageLoop()
     }
 }
 
-// The token of the desktop's shell: the signed-in user's own, without elevation, also when
-// an administrator's name and password elevated the installer for a user who is none.
-// Null when there is no shell to ask.
+// The token of the desktop's shell: the signed-in user's own, without elevation. Null when
+// there is no shell to ask, or when its process or token refuses us (an installer elevated
+// with another account's name and password may not open the user's), and then nothing is
+// started: never the installer's own rights as a fallback.
 HANDLE shellUserToken()
 {
     DWORD shellProcess = 0;

@@ -166,6 +166,7 @@ TEST(RunCommand, AProgramWithoutAFullPathIsTheInstallFoldersQuoted)
         {"\"C:\\Tools\\t.exe\" -z", "D:\\A", "\"C:\\Tools\\t.exe\" -z"},
         {"C:\\Tools\\t.exe -z", "D:\\A", "C:\\Tools\\t.exe -z"},
         {"\\\\srv\\share\\t.exe", "D:\\A", "\\\\srv\\share\\t.exe"},
+        {"\\\\\\srv\\t.exe", "D:\\A", "\\\\\\srv\\t.exe"},
         // Drive-relative and rooted forms name no folder of their own: not full paths.
         {"C:t.exe", "D:\\A", "\"D:\\A\\C:t.exe\""},
         {"\\t.exe", "D:\\A", "\"D:\\A\\\\t.exe\""},

@@ -640,6 +640,7 @@ TEST_F(Refusal, RunCommandWhoseProgramPathHoldsAnUnquotedBlank)
         {"\"C:\\Program Files\\App\\app.exe\" -x", "\"C:\\Program Files\\App\\app.exe\" -x"},
         {"C:\\App\\app.exe", "C:\\App\\app.exe"},
         {"\\\\server\\share\\tool.exe -x", "\\\\server\\share\\tool.exe -x"},
+        {"\\\\\\server\\tool.exe", "\\\\\\server\\tool.exe"},
         {"top", "\"C:\\A\\top\""},
         {"\"D\\X.TXT\" -q \"two words\"", "\"C:\\A\\D\\X.TXT\" -q \"two words\""},
     };

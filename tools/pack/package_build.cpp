@@ -210,8 +210,12 @@ std::string packagedRunCommand(const PackageHeader& header)
     // A per-user install folder ($L\...) is a full path once the installer has put the
     // user's folder in place of $L, which it does at the start of the run command too.
     bool perUserDir = wbformat::beginsWithPerUserMacro(header.installDir.c_str());
-    bool perUserProgram = !command.empty() && wbformat::beginsWithPerUserMacro(command.c_str() + (command[0] == '"'));
-    if (perUserProgram || !(isFullProgramPath(header.installDir) || perUserDir)) return command;
+    bool quoted = !command.empty() && command[0] == '"';
+    std::size_t end = quoted ? command.find('"', 1) : command.find_first_of(" \t");
+    std::string program = command.substr(quoted, end == std::string::npos ? end : end - quoted);
+    if (wbformat::beginsWithPerUserMacro(program.c_str()) || !(isFullProgramPath(header.installDir) || perUserDir)) {
+        return command;
+    }
     return runCommandInFolder(command, header.installDir);
 }
 
