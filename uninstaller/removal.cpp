@@ -101,13 +101,40 @@ std::string nameThroughHandle(HANDLE item)
     return shown;
 }
 
+// A link of any kind: a junction, a symbolic link or a mount point names another place.
+// Other reparse points (a file kept in the cloud, a deduplicated or compressed one) are
+// the file itself and are removed like any other.
+bool isLink(HANDLE item, DWORD attributes)
+{
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    if (!GetFileInformationByHandleEx(item, FileAttributeTagInfo, &tag, sizeof tag)) return true;
+    return IsReparseTagNameSurrogate(tag.ReparseTag) != 0;
+}
+
+// Two names Windows gave, equal as its file systems compare them: every letter's case,
+// not only ASCII's (a folder made as "Überblick" is the log's "überblick").
+bool sameFinalName(const std::string& a, const std::string& b)
+{
+    if (samePath(a, b)) return true;
+    wchar_t wideA[MAX_PATH * 4];
+    wchar_t wideB[MAX_PATH * 4];
+    int lengthA = MultiByteToWideChar(CP_ACP, 0, a.data(), static_cast<int>(a.size()), wideA, MAX_PATH * 4);
+    int lengthB = MultiByteToWideChar(CP_ACP, 0, b.data(), static_cast<int>(b.size()), wideB, MAX_PATH * 4);
+    return lengthA > 0 && lengthB > 0 && CompareStringOrdinal(wideA, lengthA, wideB, lengthB, TRUE) == CSTR_EQUAL;
+}
+
+bool linkOnTheWay(const std::string& path, const std::string& base);
+
 // True when the open item is what path names below base with no link on the way: Windows'
 // own name for it must be its name for base followed by the rest of path. base itself may
-// lie behind links (a user's desktop may), which are not the log's to judge.
+// lie behind links (a user's desktop may), which are not the log's to judge; nor is the
+// way to base, when base is the item.
 bool reachedDirectly(HANDLE item, const BY_HANDLE_FILE_INFORMATION& info, const std::string& path,
                      const std::string& base)
 {
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
+    if (isLink(item, info.dwFileAttributes)) return false;
+    if (samePath(path, base)) return true;
     if (pathsBelow(base, path).empty()) return false;
     HANDLE top = CreateFileA(base.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -115,13 +142,15 @@ bool reachedDirectly(HANDLE item, const BY_HANDLE_FILE_INFORMATION& info, const 
     std::string topName = withoutTrailingSeparator(nameThroughHandle(top));
     CloseHandle(top);
     std::string itemName = nameThroughHandle(item);
+    // A file system or redirector that cannot name an open file (some network ones): the
+    // way is judged by path, as where deletion through a handle is missing.
+    if (topName.empty() || itemName.empty()) return !linkOnTheWay(path, base);
     std::string rest = withoutTrailingSeparator(path).substr(withoutTrailingSeparator(base).size());
     // Below a drive's root the rest begins without a separator ("C:\" and "App").
-    if (!topName.empty() && lastSeparator(topName) != topName.size() - 1 && !rest.empty() && rest[0] != '\\' &&
-        rest[0] != '/') {
+    if (lastSeparator(topName) != topName.size() - 1 && !rest.empty() && rest[0] != '\\' && rest[0] != '/') {
         topName += '\\';
     }
-    return !topName.empty() && !itemName.empty() && samePath(itemName, topName + rest);
+    return sameFinalName(itemName, topName + rest);
 }
 
 bool setAttributes(HANDLE item, DWORD attributes, SetInformationCall setInformation)
@@ -133,10 +162,22 @@ bool setAttributes(HANDLE item, DWORD attributes, SetInformationCall setInformat
     return setInformation(item, FileBasicInfo, &basic, sizeof basic);
 }
 
-// Marks the item deleted; Windows removes it when the handle closes. False, with Windows'
-// reason in GetLastError, when it refuses.
+// Deletes the item. From Windows 10 on, its name goes at once (as DeleteFile's does there),
+// even while an indexer or a virus scanner still has the file open, so that its folder
+// can go too, and a read-only file goes without touching its attribute. Before that, and
+// where a file system knows no such deletion, it is marked deleted and goes when the last
+// handle closes. False, with Windows' reason in GetLastError, when it refuses.
+const FILE_INFO_BY_HANDLE_CLASS kDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+const DWORD kDeleteNow = 0x1 | 0x2 | 0x10;  // delete, POSIX semantics, ignore read-only
+
 bool deleteThrough(HANDLE item, SetInformationCall setInformation)
 {
+    DWORD flags = kDeleteNow;
+    if (setInformation(item, kDispositionInfoEx, &flags, sizeof flags)) return true;
+    DWORD error = GetLastError();
+    if (error != ERROR_INVALID_PARAMETER && error != ERROR_NOT_SUPPORTED && error != ERROR_INVALID_FUNCTION) {
+        return false;
+    }
     FILE_DISPOSITION_INFO disposition;
     disposition.DeleteFile = TRUE;
     return setInformation(item, FileDispositionInfo, &disposition, sizeof disposition);
@@ -149,7 +190,7 @@ bool linkOnTheWay(const std::string& path, const std::string& base)
         DWORD attributes = GetFileAttributesA(step.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
     }
-    return steps.empty();
+    return steps.empty() && !samePath(path, base);
 }
 
 Removal removeFileByPath(const std::string& path, const std::string& base)

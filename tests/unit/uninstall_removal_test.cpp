@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -156,7 +157,21 @@ TEST_F(Removal, NothingIsRemovedThroughALinkBelowItsBase)
     // Not below its base: never touched.
     EXPECT_EQ(removeLoggedFile(kBase + "\\ours.txt", elsewhere), Outcome::throughLink);
     EXPECT_TRUE(exists(kBase + "\\ours.txt"));
-    EXPECT_EQ(removeLoggedFile(kBase, kBase), Outcome::throughLink);
+    // The base itself, however the record spells it, is the log's to judge: a file record
+    // never removes a folder, and a folder that holds anything stays.
+    EXPECT_EQ(removeLoggedFile(kBase, kBase), Outcome::failed);
+    std::string upperBase = kBase;
+    for (char& c : upperBase) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_EQ(removeEmptyFolder(upperBase + "\\", kBase), Outcome::done);
+    EXPECT_TRUE(exists(kBase + "\\ours.txt"));
+    // A folder that was there already, named in another case of a letter beyond ASCII
+    // (code page 1252: \xDC is "Ü", \xFC "ü"), is the same folder, not a link.
+    ASSERT_TRUE(CreateDirectoryA((kBase + "\\\xDC" "berblick").c_str(), nullptr));
+    writeFile(kBase + "\\\xDC" "berblick\\x.txt", "x");
+    EXPECT_EQ(removeLoggedFile(kBase + "\\\xFC" "berblick\\x.txt", kBase), Outcome::done);
+    EXPECT_FALSE(exists(kBase + "\\\xDC" "berblick\\x.txt"));
+    EXPECT_EQ(removeEmptyFolder(kBase + "\\\xFC" "berblick", kBase), Outcome::done);
+    EXPECT_FALSE(exists(kBase + "\\\xDC" "berblick"));
 
     // A base behind a link (a user's desktop may be one) is the base: below it, items go.
     EXPECT_EQ(removeLoggedFile(link + "\\theirs.txt", link), Outcome::done);
