@@ -60,14 +60,18 @@ bool startRunCommand(const char* command)
 {
     if (!IsUserAnAdmin()) return WinExec(command, SW_SHOW) > 31;
     static wchar_t line[32768];
+    static wchar_t folder[32768];
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOW;
     PROCESS_INFORMATION started;
     HANDLE user = shellUserToken();
+    // The install folder given outright: the process is made by a system service, not by
+    // this one, so there is no current folder of ours for it to inherit.
     bool ok = user && MultiByteToWideChar(CP_ACP, 0, command, -1, line, 32768) &&
-              CreateProcessWithTokenW(user, 0, nullptr, line, 0, nullptr, nullptr, &startup, &started);
+              MultiByteToWideChar(CP_ACP, 0, installerState.installDir, -1, folder, 32768) &&
+              CreateProcessWithTokenW(user, 0, nullptr, line, 0, nullptr, folder, &startup, &started);
     if (user) CloseHandle(user);
     if (ok) {
         CloseHandle(started.hThread);
