@@ -49,16 +49,24 @@ HANDLE shellUserToken()
     return primary;
 }
 
+const char kNotStarted[] = "' could not be started.";
+
 // Starts the run command in the install directory (the current one, which the program
 // inherits). An elevated installer starts it as the signed-in user, never with the rights
 // the installation needed: the program, the Java it finds and whatever the user's
-// environment points them at would otherwise run as administrator. With no shell to take
-// the user's rights from, it starts nothing. (IsUserAnAdmin is true only for a token with
-// the administrators' rights in force: an elevated one, or any administrator's without
-// user account control.)
-bool startRunCommand(const char* command)
+// environment points them at would otherwise run as administrator. When the user's rights
+// cannot be had, it starts nothing. (IsUserAnAdmin is true only for a token with the
+// administrators' rights in force: an elevated one, or any administrator's without user
+// account control.) Null when started, else the rest of the sentence that says why not.
+const char* startRunCommand(const char* command)
 {
-    if (!IsUserAnAdmin()) return WinExec(command, SW_SHOW) > 31;
+    if (!IsUserAnAdmin()) return WinExec(command, SW_SHOW) > 31 ? nullptr : kNotStarted;
+    HANDLE user = shellUserToken();
+    if (!user) {
+        return "' was not started: this installer runs with administrator rights, which the program must not "
+               "have, and the rights of the user signed in to the desktop could not be had. Start it from its "
+               "shortcut or its folder.";
+    }
     static wchar_t line[32768];
     static wchar_t folder[32768];
     STARTUPINFOW startup = {};
@@ -66,18 +74,16 @@ bool startRunCommand(const char* command)
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOW;
     PROCESS_INFORMATION started;
-    HANDLE user = shellUserToken();
     // The install folder given outright: the process is made by a system service, not by
     // this one, so there is no current folder of ours for it to inherit.
-    bool ok = user && MultiByteToWideChar(CP_ACP, 0, command, -1, line, 32768) &&
+    bool ok = MultiByteToWideChar(CP_ACP, 0, command, -1, line, 32768) &&
               MultiByteToWideChar(CP_ACP, 0, installerState.installDir, -1, folder, 32768) &&
               CreateProcessWithTokenW(user, 0, nullptr, line, 0, nullptr, folder, &startup, &started);
-    if (user) CloseHandle(user);
-    if (ok) {
-        CloseHandle(started.hThread);
-        CloseHandle(started.hProcess);
-    }
-    return ok;
+    CloseHandle(user);
+    if (!ok) return kNotStarted;
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    return nullptr;
 }
 
 void showCompletionNotice()
@@ -92,8 +98,8 @@ void showCompletionNotice()
             // The builder makes a program of the package its full path, quoted; a package
             // from elsewhere is held to the same rule here.
             std::string command = runCommandInFolder(s.runCommand, s.installDir);
-            if (!startRunCommand(command.c_str())) {
-                text = "`" + command + "' could not be started.";
+            if (const char* notStarted = startRunCommand(command.c_str())) {
+                text = "`" + command + notStarted;
                 MessageBoxA(owner, text.c_str(), "Notice", MB_ICONEXCLAMATION);
             }
         }

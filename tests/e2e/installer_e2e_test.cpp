@@ -313,8 +313,11 @@ TEST(InstallerEndToEnd, BareRunCommandStartsTheInstalledProgramNotOneBesideTheIn
         if (!shellPresent) {
             inst::Box refused = inst::waitForBox(run.process);
             EXPECT_TRUE(ui::saveScreenshot("installer-run-refused"));
-            expectBox(refused, "Notice", "`" + started + "' could not be started.", MB_ICONEXCLAMATION, {IDOK},
-                      window);
+            expectBox(refused, "Notice",
+                      "`" + started + "' was not started: this installer runs with administrator rights, which the "
+                      "program must not have, and the rights of the user signed in to the desktop could not be had. "
+                      "Start it from its shortcut or its folder.",
+                      MB_ICONEXCLAMATION, {IDOK}, window);
             EXPECT_TRUE(inst::answerBox(refused, IDOK));
         }
         EXPECT_EQ(ui::waitExit(run.process), 0u);
