@@ -905,6 +905,24 @@ TEST_F(ParallelDecode, WorkersFindTheBlocksAndDecodeSomeOfThemAhead)
     }
 }
 
+// Closing the package right after opening it stops the workers while they are still
+// looking for blocks and decoding ahead; the same package then installs whole.
+TEST_F(ParallelDecode, ClosingWhileTheWorkersRunStopsThemAndTheNextInstallationIsWhole)
+{
+    std::string noisy = noise(3600000, 9);
+    std::string path = writePackage(headerBytes(dir) + encodeFileEntry("n", noisy) + encodeFileEntry("z", "end"));
+    for (int threads : {2, 4}) {
+        setDecodeThreads(threads);
+        ASSERT_EQ(open(path), "");
+        closePackage();
+    }
+    Outcome o = installWith(path, 4);
+    EXPECT_EQ(o.done, 1);
+    EXPECT_TRUE(o.messages.empty());
+    EXPECT_TRUE(readFile(dir + "\\n") == noisy);
+    EXPECT_EQ(readFile(dir + "\\z"), "end");
+}
+
 TEST_F(ParallelDecode, SoundAndDamagedStreamsInstallAlikeOnOneTwoAndFourThreads)
 {
     std::string noisy = noise(1300000, 11);
