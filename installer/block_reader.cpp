@@ -82,7 +82,6 @@ struct BlockStream {
     std::vector<std::uint64_t> markers;
     std::uint64_t scannedTo;     // the stream byte the next piece to look at begins with
     bool scanEnded;
-    bool scanBusy;               // a worker is looking at a piece, outside the lock
 
     // The reading thread's side.
     Slot* current;
@@ -99,7 +98,7 @@ struct BlockStream {
     int spareCount;
     std::size_t claimNext;  // the next marker a worker may take
     std::uint64_t readerAt; // the block the reading thread is at: markers before it are past
-    volatile bool quit;
+    bool quit;
     unsigned char* scanBytes;    // the workers' scan buffer: a piece, the 7 bytes after it, 7 zeros
     HANDLE threads[kMaxDecodeThreads];
     int threadCount;
@@ -379,32 +378,17 @@ void decodeAhead(BlockStream& b, Slot& s)
     if (s.outcome != kStillDecoding) endDecoder(s);
 }
 
-// Under the lock, which it leaves while it reads: looks further into the stream, from the
-// reading thread's block on, until a marker turns up or the file ends. The workers
-// find the blocks as they go, so that the window shows without the stream being read
-// first and the reading thread never scans.
-void scanAhead(BlockStream& b)
+// Under the lock, once every marker found before has been taken or passed: looks at the
+// next piece of the stream, from the reading thread's block on. The workers find the
+// blocks as they go, so that the window shows without the stream being read first and the
+// reading thread never scans; a piece takes a fraction of a millisecond.
+void scanNextPiece(BlockStream& b)
 {
-    b.scanBusy = true;
     std::uint64_t from = std::max(b.scannedTo, b.readerAt / 8);
-    std::vector<std::uint64_t> found;
-    LeaveCriticalSection(&b.lock);
-    bool more = true;
-    while (more && found.empty() && !b.quit) {
-        more = scanPiece(b, from, b.scanBytes, found);
-        from += kScanBytes;
-    }
-    EnterCriticalSection(&b.lock);
-    // Only one worker scans, and only once every marker found before has been taken or
-    // passed; after the stream has ended or broken, no block is wanted any more.
-    if (!b.scanEnded) {
-        b.markers.swap(found);
-        b.claimNext = 0;
-    }
-    b.scannedTo = from;
-    b.scanEnded |= !more;
-    b.scanBusy = false;
-    WakeAllConditionVariable(&b.changed);
+    b.markers.clear();
+    b.claimNext = 0;
+    b.scanEnded = !scanPiece(b, from, b.scanBytes, b.markers);
+    b.scannedTo = from + kScanBytes;
 }
 
 DWORD WINAPI runWorker(void* param)
@@ -414,8 +398,8 @@ DWORD WINAPI runWorker(void* param)
     while (!b.quit) {
         Slot* s = claimNextBlock(b);
         if (!s) {
-            if (b.claimNext >= b.markers.size() && !b.scanEnded && !b.scanBusy) {
-                scanAhead(b);
+            if (b.claimNext >= b.markers.size() && !b.scanEnded) {
+                scanNextPiece(b);
             } else {
                 SleepConditionVariableCS(&b.changed, &b.lock, INFINITE);
             }
