@@ -26,7 +26,8 @@ constexpr std::uint32_t kScanBytes = 65536;
 // the reading thread. Most blocks are handed over while their symbols are still being
 // read (two thirds of the work), so little output is ever decoded ahead; the buffer only
 // lets a worker go on while the reading thread is held up writing. Beside it an extra
-// thread costs the decoder's own 2.3 MB and what Wine keeps for a thread (about 1 MB).
+// thread costs the decoder's own 2.3 MB and the thread's stacks (about 1 MB resident
+// under Wine, whatever stack size is asked for).
 constexpr std::uint32_t kAheadBytes = 256 * 1024;
 // Between pieces a worker looks whether its block is wanted or wanted no more.
 constexpr std::uint32_t kAheadPiece = 65536;
