@@ -217,14 +217,18 @@ std::string logPathProblem(int type, const std::string& path)
     return std::string();
 }
 
+bool isFullProgramPath(const std::string& path)
+{
+    return isFullPath(path) || (path.size() >= 2 && isSlash(path[0]) && isSlash(path[1]));
+}
+
 std::string runCommandInFolder(const std::string& command, const std::string& folder)
 {
     if (command.empty()) return command;
     bool quoted = command[0] == '"';
     std::size_t end = quoted ? command.find('"', 1) : command.find_first_of(" \t");
     std::string program = command.substr(quoted, end == std::string::npos ? end : end - quoted);
-    // Two separators begin a network path, however the rest of it reads.
-    if (isFullPath(program) || (program.size() >= 2 && isSlash(program[0]) && isSlash(program[1]))) return command;
+    if (isFullProgramPath(program)) return command;
     std::string dir = folder;
     if (!dir.empty() && !isSeparatorAt(dir, dir.size() - 1)) dir += '\\';
     std::string rest = end == std::string::npos ? std::string() : command.substr(end + quoted);

@@ -83,6 +83,10 @@ bool isLinkFile(const std::string& path);
 
 // ---- Run commands ----------------------------------------------------------------------
 
+// A program named by its full path, as Windows starts it: a full path, or one that begins
+// with two separators (a network path, however the rest of it reads).
+bool isFullProgramPath(const std::string& path);
+
 // The run command as it is started from the install folder `folder`: a program named by
 // its full path (quoted, or up to the first blank or tab) stays as it is; any other name
 // is the install folder's program, so it becomes that file's full path, quoted, and

@@ -95,10 +95,7 @@ std::string nameThroughHandle(HANDLE item)
     char name[MAX_PATH * 4];
     DWORD length = GetFinalPathNameByHandleA(item, name, sizeof name, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     if (length == 0 || length >= sizeof name) return std::string();
-    std::string shown(name, length);
-    if (shown.compare(0, 8, "\\\\?\\UNC\\") == 0) return "\\\\" + shown.substr(8);
-    if (shown.compare(0, 4, "\\\\?\\") == 0) return shown.substr(4);
-    return shown;
+    return withoutLongPathPrefix(std::string(name, length));
 }
 
 // A link of any kind: a junction, a symbolic link or a mount point names another place.

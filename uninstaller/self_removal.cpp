@@ -82,8 +82,7 @@ bool holdsFileAt(HANDLE file, const std::string& path)
     DWORD length = GetFinalPathNameByHandleA(file, named, sizeof named, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     DWORD expectedLength = GetLongPathNameA(path.c_str(), expected, sizeof expected);
     if (length == 0 || length >= sizeof named || expectedLength == 0 || expectedLength >= sizeof expected) return false;
-    const char* shown = std::strncmp(named, "\\\\?\\", 4) == 0 ? named + 4 : named;
-    return samePath(shown, expected);
+    return samePath(withoutLongPathPrefix(std::string(named, length)), expected);
 }
 
 }  // namespace

@@ -52,15 +52,18 @@ bool samePath(const std::string& a, const std::string& b)
     return comparable(a) == comparable(b);
 }
 
+std::string withoutLongPathPrefix(const std::string& path)
+{
+    auto separatorAt = [&](std::size_t at) { return at < path.size() && (path[at] == '\\' || path[at] == '/'); };
+    if (!(separatorAt(0) && separatorAt(1) && path.size() > 3 && path[2] == '?' && separatorAt(3))) return path;
+    bool share = path.size() >= 8 && (path[4] | 0x20) == 'u' && (path[5] | 0x20) == 'n' && (path[6] | 0x20) == 'c' &&
+                 separatorAt(7);
+    return share ? "\\\\" + path.substr(8) : path.substr(4);
+}
+
 bool isDriveRoot(const std::string& path)
 {
-    std::string key = comparable(path);
-    // The long-path forms \\?\C:\ and \\?\UNC\server\share name roots too.
-    if (key.compare(0, 8, "\\\\?\\unc\\") == 0) {
-        key = "\\\\" + key.substr(8);
-    } else if (key.compare(0, 4, "\\\\?\\") == 0) {
-        key = key.substr(4);
-    }
+    std::string key = comparable(withoutLongPathPrefix(path));
     if (key.size() >= 2 && isDriveLetter(key[0]) && key[1] == ':') {
         return key.size() == 2 || (key.size() == 3 && key[2] == '\\');
     }

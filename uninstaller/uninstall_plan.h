@@ -40,7 +40,10 @@ RemovalPlan planRemoval(const std::vector<LogEntry>& entries,
 bool samePath(const std::string& a, const std::string& b);
 // The path without trailing separators; a drive root keeps one ("C:\").
 std::string withoutTrailingSeparator(const std::string& path);
-// "C:", "C:\", "\\server\share" and the like.
+// The path without the long-path prefix Windows puts before the names it gives
+// (\\?\C:\x is C:\x, \\?\UNC\server\share is \\server\share); any other path as it is.
+std::string withoutLongPathPrefix(const std::string& path);
+// "C:", "C:\", "\\server\share" and the like, also in their long-path forms.
 bool isDriveRoot(const std::string& path);
 // The folder part of a file path, without the separator; empty when there is none.
 std::string folderOf(const std::string& path);

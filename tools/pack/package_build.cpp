@@ -105,14 +105,6 @@ static bool checkEntryName(const std::string& name, const std::string& dirPath, 
     return true;
 }
 
-// A drive's full path (C:\..., C:/...) or a share's (\\server\...).
-static bool isFullProgramPath(const std::string& path)
-{
-    const char* c = path.c_str();
-    return (c[0] == '\\' && c[1] == '\\') ||
-           (((c[0] | 0x20) >= 'a' && (c[0] | 0x20) <= 'z') && c[1] == ':' && (c[2] == '\\' || c[2] == '/'));
-}
-
 // True when the package holds a file at `path`, a path below the install folder with
 // backslashes between its parts, compared as Windows compares names.
 static bool packageHoldsFile(const PackageSpec& package, const std::string& path)
