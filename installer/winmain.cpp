@@ -41,8 +41,9 @@ HANDLE shellUserToken()
     HANDLE token = nullptr;
     HANDLE primary = nullptr;
     if (process && OpenProcessToken(process, TOKEN_DUPLICATE, &token)) {
-        DuplicateTokenEx(token, TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT |
-                         TOKEN_ADJUST_SESSIONID, nullptr, SecurityImpersonation, TokenPrimary, &primary);
+        // The rights CreateProcessWithTokenW needs of its token, and no more.
+        DuplicateTokenEx(token, TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY, nullptr, SecurityImpersonation,
+                         TokenPrimary, &primary);
         CloseHandle(token);
     }
     if (process) CloseHandle(process);
