@@ -152,25 +152,13 @@ void scanWindows(std::vector<std::uint64_t>& found, const unsigned char* bytes, 
     }
 }
 
-// Every thread reads through the one handle the installer opened, each read at its own
-// position: a handle of a synchronous file reads at the offset given in its OVERLAPPED
-// record and returns when the read is done.
-bool readAt(HANDLE file, std::uint64_t offset, void* dest, DWORD count, DWORD* got)
-{
-    OVERLAPPED at = {};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    *got = 0;
-    return ReadFile(file, dest, count, got, &at) != 0;
-}
-
 // The markers in the piece of the stream from byte `from` on; the 7 bytes after it are
 // read with it, so that markers across pieces are found. False at the end of the file.
 bool scanPiece(BlockStream& b, std::uint64_t from, unsigned char* bytes, std::vector<std::uint64_t>& found)
 {
-    // readAt leaves got at 0 when the read fails.
+    // readFileAt leaves got at 0 when the read fails.
     DWORD got;
-    readAt(b.file, b.streamOffset + from, bytes, kScanBytes + 7, &got);
+    readFileAt(b.file, b.streamOffset + from, bytes, kScanBytes + 7, &got);
     if (got == 0) return false;
     // Zeros after the end complete the last windows; a marker must end in the file.
     std::memset(bytes + got, 0, 7);
@@ -195,7 +183,7 @@ bool streamBitsAt(BlockStream& b, std::uint64_t bit, unsigned count, std::uint64
     if (bit + count > b.streamBits) return false;
     unsigned char bytes[8] = {0};
     DWORD got = 0;
-    if (!readAt(b.file, b.streamOffset + bit / 8, bytes, sizeof bytes, &got)) return false;
+    if (!readFileAt(b.file, b.streamOffset + bit / 8, bytes, sizeof bytes, &got)) return false;
     std::uint64_t w = bigEndian64(bytes);
     *value = w << (bit % 8) >> (64 - count);
     return true;
@@ -210,7 +198,7 @@ std::uint32_t fillFeed(BitFeed& f, unsigned char* out)
 {
     while (!f.ended) {
         DWORD got = 0;
-        if (!readAt(f.file, f.at, out, kFeedBytes, &got) || got == 0) {
+        if (!readFileAt(f.file, f.at, out, kFeedBytes, &got) || got == 0) {
             f.ended = true;
             break;
         }
@@ -628,6 +616,17 @@ std::vector<std::uint64_t> findStreamMarkers(const unsigned char* bytes, std::si
     padded.resize(length + 7, 0);
     scanWindows(found, padded.data(), padded.size(), 0, static_cast<std::uint64_t>(length) * 8);
     return found;
+}
+
+// A handle of a synchronous file reads at the offset given in its OVERLAPPED record and
+// returns when the read is done.
+bool readFileAt(HANDLE file, std::uint64_t offset, void* dest, DWORD count, DWORD* got)
+{
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    *got = 0;
+    return ReadFile(file, dest, count, got, &at) != 0;
 }
 
 bool openBlockStream(HANDLE file, std::uint32_t streamOffset)

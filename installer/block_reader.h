@@ -23,6 +23,11 @@ int decodeThreadCount();
 // the tests: that the workers find blocks and do their part.
 std::uint32_t blocksTakenFromWorkers();
 
+// Reads up to count bytes at offset of the file, whatever its own position: every thread
+// reads through the one handle the installer opened, each at its own offset. *got is 0
+// when the read fails.
+bool readFileAt(HANDLE file, std::uint64_t offset, void* dest, DWORD count, DWORD* got);
+
 // Opens the bzip2 stream that begins at streamOffset of the open file and starts the
 // decoding threads, which find the block starts by their marker as they go and all read
 // through that handle; it stays the caller's. False when the file cannot be read or

@@ -36,10 +36,8 @@ bool isPackageOffset(std::uint32_t offset)
 // Reads exactly count bytes at offset of the file; the file's own position is not used.
 bool readWholeAt(HANDLE file, std::uint32_t offset, void* dest, DWORD count)
 {
-    OVERLAPPED at = {};
-    at.Offset = offset;
-    DWORD got = 0;
-    return ReadFile(file, dest, count, &got, &at) && got == count;
+    DWORD got;
+    return readFileAt(file, offset, dest, count, &got) && got == count;
 }
 
 bool isRecorded(const unsigned char* digest)
